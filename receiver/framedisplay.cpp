@@ -1,0 +1,4 @@
+#include "mainwindow.h"
+
+void MainWindow::frameReceived() {}
+void MainWindow::onWindowUpdateTimer() {}

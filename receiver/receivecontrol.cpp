@@ -1,0 +1,5 @@
+#include "mainwindow.h"
+
+void MainWindow::resetStream() {}
+void MainWindow::on_mReceiveChannel_valueChanged(int) {}
+void MainWindow::on_mReceiveProtocol_currentIndexChanged(int) {}

@@ -1,0 +1,4 @@
+#include "mainwindow.h"
+
+void MainWindow::on_mSendButton_toggled(bool) {}
+void MainWindow::on_mSendProtocol_currentIndexChanged(int) {}

@@ -1,0 +1,40 @@
+#include "format.h"
+
+namespace zun {
+
+uint32_t bytesPerPixel(uint16_t depth)
+{
+    switch (depth) {
+    case kDepthRgb565: return 2;
+    case kDepthRgb888: return 3;
+    case kDepthRgb32: return 4;
+    case kDepthGrey8: return 1;
+    default: return 0;
+    }
+}
+
+uint32_t rowStride(const StreamFormat &format)
+{
+    const uint32_t row = uint32_t(format.width) * bytesPerPixel(format.depth);
+    return (row + 3u) & ~3u;
+}
+
+uint32_t byteSize(const StreamFormat &format)
+{
+    // 65535 x 4 x 65535 still fits in 32 bits with room to spare for the padding.
+    return rowStride(format) * uint32_t(format.height);
+}
+
+bool isValidFormat(const StreamFormat &format)
+{
+    return bytesPerPixel(format.depth) != 0 && format.width >= 1 && format.width <= kMaxDimension
+        && format.height >= 1 && format.height <= kMaxDimension;
+}
+
+uint64_t maxPayloadSize(const StreamFormat &format, bool compressed)
+{
+    const uint64_t raw = byteSize(format);
+    return compressed ? raw + kJpegMargin : raw;
+}
+
+} // namespace zun

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "zunVidStreamLib2.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace zun {
+
+// What travels with a frame's payload, whatever the transport.
+struct FrameMeta {
+    StreamFormat format{};
+    bool compressed = false;
+    uint32_t streamId = 0;
+    uint32_t frameNumber = 0;
+    uint64_t sendTimeNs = 0; // CLOCK_MONOTONIC at zunEncode
+};
+
+struct EncodedFrame {
+    FrameMeta meta;
+    std::vector<uint8_t> payload; // JPEG bytes or raw pixels, no transport headers
+};
+
+uint64_t monotonicNowNs();
+
+} // namespace zun

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "../frame.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace zun {
+
+struct ReceiveCounters {
+    uint64_t packetsRejected = 0;  // failed validation: bad header, size, garbage
+    uint64_t framesIncomplete = 0; // abandoned with pieces missing
+};
+
+// Sends whole frames over the network. Used on the encoder's own thread, except
+// setDestination, which runs on the caller's and must not wait on the network.
+class NetworkSender {
+public:
+    virtual ~NetworkSender() = default;
+    virtual bool setDestination(const std::string &address, uint16_t port) = 0;
+    // Sends one frame, or drops it (returning false) when the link is not ready.
+    virtual bool send(const FrameMeta &meta, std::span<const uint8_t> payload) = 0;
+};
+
+// Receives whole, validated frames. listen runs on the caller's thread; receive and
+// counters on the decoder's own thread.
+class NetworkReceiver {
+public:
+    virtual ~NetworkReceiver() = default;
+    virtual bool listen(uint16_t port) = 0;
+    // Waits at most timeout for one complete frame.
+    virtual bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) = 0;
+    virtual ReceiveCounters counters() const = 0;
+};
+
+// nullptr for a protocol that is not a network transport.
+std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol);
+std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t protocol);
+
+} // namespace zun

@@ -1,0 +1,140 @@
+/*
+ * zunVidStreamLib2: send and receive video frames between processes and machines
+ * over UDP (unicast or multicast), TCP or same-host shared memory, raw or JPEG.
+ *
+ * Handles are nonzero 32-bit ids; 0 means none or failure. An encoder or decoder
+ * handle lives from its zunGet* call until its zunDelete* call; any call with 0, an
+ * unknown, deleted or wrong-kind handle, or a null pointer does nothing and returns 0
+ * (or null). Every entry point is safe to call from any thread.
+ */
+#ifndef ZUNVIDSTREAMLIB2_H
+#define ZUNVIDSTREAMLIB2_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(ZUNVIDSTREAMLIB2_BUILD)
+#    define ZUN_API __declspec(dllexport)
+#  else
+#    define ZUN_API __declspec(dllimport)
+#  endif
+#else
+#  define ZUN_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Frame format. depth: 0 RGB565, 1 RGB888, 2 RGB32 (0xffRRGGBB native word), 3 grey8.
+ * Pixels are rows top to bottom, each row padded to a multiple of 4 bytes. */
+typedef struct StreamFormat {
+    uint16_t width;
+    uint16_t height;
+    uint16_t depth;
+    uint16_t orientation;
+} StreamFormat;
+
+/* Protocol codes. The port passed with an address is channel + 10588 by convention. */
+enum {
+    ZUN_PROTOCOL_UDP = 1,
+    ZUN_PROTOCOL_TCP = 2,
+    ZUN_PROTOCOL_MEMORY = 3
+};
+
+/* Counters of one encoder or decoder, since it was made. */
+typedef struct ZunStreamStats {
+    uint64_t framesSent;       /* encoder: frames handed to the transport */
+    uint64_t framesDelivered;  /* decoder: frames made readable */
+    uint64_t framesDropped;    /* frames dropped whole: queue or read buffer full, not connected */
+    uint64_t framesIncomplete; /* decoder: frames abandoned with pieces missing */
+    uint64_t packetsRejected;  /* decoder: datagrams, messages or slots that failed validation */
+    uint64_t bytesTransferred; /* payload bytes sent or received */
+} ZunStreamStats;
+
+/* Bytes in one uncompressed frame: height x row length padded to 4 bytes.
+ * Returns 0 for a null pointer or an unknown depth. Any thread. */
+ZUN_API uint32_t zunGetByteSize(const StreamFormat *format);
+
+/* Makes an encoder for protocol 1, 2 or 3 with the given frame format (sizes 1 to 8192).
+ * Returns 0 for an unknown protocol, a bad format or a null pointer. Any thread. */
+ZUN_API uint32_t zunGetEncoder(uint32_t protocol, const StreamFormat *format);
+
+/* Sets the format of the frames passed to zunEncode and their compression: compressed 0
+ * sends raw pixels, 1 JPEG at quality 100 - level (level 0 to 100).
+ * Returns 1, or 0 for a bad handle or format. Any thread. */
+ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format,
+                                 uint32_t compressed, uint32_t level);
+
+/* Sets where frames go: an IPv4 address or host name ("group@interface-address" picks the
+ * interface for multicast; ignored by protocol 3) and a port. Never waits on the network.
+ * Returns 1, or 0 for a bad handle, a null address or a port that cannot be used. Any thread. */
+ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_t port);
+
+/* Copies or compresses one frame of the current format before it returns; sending happens on
+ * the encoder's own thread. Returns 1, or 0 for a bad handle, a null pointer or no
+ * destination yet. Any thread. */
+ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels);
+
+/* Stops the encoder's thread, closes its sockets and memory, and frees the handle within
+ * about 100 ms. Returns 1, or 0 for a bad handle. Any thread. */
+ZUN_API int32_t zunDeleteEncoder(uint32_t encoder);
+
+/* Makes a decoder for protocol 1, 2 or 3; the requested format is a hint only, frames arrive
+ * in the format they were sent in. Returns 0 for an unknown protocol or a null pointer. */
+ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested);
+
+/* Starts receiving on a port on the decoder's own thread. Returns 1, or 0 for a bad handle
+ * or a port that cannot be used. Any thread. */
+ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port);
+
+/* 1: a reader that falls behind gets the newest complete frame and older unread ones are
+ * dropped. 0 (the default): a FIFO of a few frames that drops the oldest when full.
+ * Returns 1, or 0 for a bad handle. Any thread. */
+ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive);
+
+/* Returns at once: the pixels of the next complete frame, readable and unchanged until
+ * zunUnlockReadBuffer, or null when none is ready or the handle is bad. A second lock
+ * without an unlock returns the frame already locked. Any thread. */
+ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t flags);
+
+/* Releases the locked frame. Returns 1, or 0 for a bad handle or nothing locked. */
+ZUN_API int32_t zunUnlockReadBuffer(uint32_t decoder);
+
+/* Describe the locked frame (or the last one locked); 0 for a bad handle or none yet. */
+ZUN_API uint32_t zunGetRecvWidth(uint32_t decoder);
+ZUN_API uint32_t zunGetRecvHeight(uint32_t decoder);
+ZUN_API uint32_t zunGetRecvDepth(uint32_t decoder);
+ZUN_API uint32_t zunGetRecvOrientation(uint32_t decoder);
+/* The encoder's frame number and its send time (CLOCK_MONOTONIC, ns) of the locked frame. */
+ZUN_API uint32_t zunGetRecvFrameNumber(uint32_t decoder);
+ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder);
+
+/* Payload bytes of the last frame locked, as carried (JPEG size or raw size), without
+ * transport headers; 0 for a bad handle or none yet. Any thread. */
+ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder);
+
+/* Fills *stats for an encoder or decoder handle. Returns 1, or 0 for a bad handle or a
+ * null pointer. Any thread. */
+ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats);
+
+/* Stops the decoder's thread, closes its sockets and memory, and frees the handle within
+ * about 100 ms; a locked frame is released. Returns 1, or 0 for a bad handle. Any thread. */
+ZUN_API int32_t zunDeleteDecoder(uint32_t decoder);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
+static_assert(offsetof(StreamFormat, width) == 0 && offsetof(StreamFormat, height) == 2 &&
+                  offsetof(StreamFormat, depth) == 4 && offsetof(StreamFormat, orientation) == 6,
+              "StreamFormat field offsets");
+#else
+_Static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
+_Static_assert(offsetof(StreamFormat, orientation) == 6, "StreamFormat field offsets");
+#endif
+
+#endif
