@@ -41,6 +41,9 @@ private slots:
     void on_mSendSave_clicked();
 
 private:
+    // Tests read the window's state through this class, which only they define.
+    friend class MainWindowProbe;
+
     Ui::MainWindow *ui;
     zunStreamDecoder *mStreamDecoder;
     QThread *mDecoderThread;
