@@ -1,0 +1,30 @@
+#pragma once
+
+// Test access to the window's private state; MainWindow names this class its friend.
+
+#include "mainwindow.h"
+
+#include <QThread>
+#include <QWidget>
+
+class MainWindowProbe
+{
+public:
+    explicit MainWindowProbe(MainWindow &window) : mWindow(window) {}
+
+    QString settingsPath() const { return mWindow.mSettingsPath; }
+    void setSettingsPath(const QString &path) { mWindow.mSettingsPath = path; }
+    uint32_t encoder() const { return mWindow.mEncoder; }
+    bool hasStreamDecoder() const { return mWindow.mStreamDecoder != nullptr; }
+    QThread *decoderThread() const { return mWindow.mDecoderThread; }
+
+private:
+    MainWindow &mWindow;
+};
+
+// The form's object of that name and class, or null.
+template <typename T>
+T *formObject(QWidget &window, const char *name)
+{
+    return window.findChild<T *>(QString::fromLatin1(name));
+}
