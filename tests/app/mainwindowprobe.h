@@ -4,6 +4,10 @@
 
 #include "mainwindow.h"
 
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QWidget>
 
@@ -28,3 +32,15 @@ T *formObject(QWidget &window, const char *name)
 {
     return window.findChild<T *>(QString::fromLatin1(name));
 }
+
+// A test's main(): settings go to a temporary folder, never the user's own, from before the
+// application exists; a test case may point XDG_CONFIG_HOME elsewhere before it makes a window.
+#define WINDOW_TEST_MAIN(TestClass)                                                              \
+    int main(int argc, char *argv[])                                                             \
+    {                                                                                            \
+        QTemporaryDir configHome;                                                                \
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));                        \
+        QApplication application(argc, argv);                                                    \
+        TestClass test;                                                                          \
+        return QTest::qExec(&test, argc, argv);                                                  \
+    }

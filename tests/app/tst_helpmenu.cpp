@@ -145,13 +145,6 @@ void TestHelpMenu::linksOpenTheExactUrls()
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-int main(int argc, char *argv[])
-{
-    QTemporaryDir configHome;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    QApplication application(argc, argv);
-    TestHelpMenu test;
-    return QTest::qExec(&test, argc, argv);
-}
+WINDOW_TEST_MAIN(TestHelpMenu)
 
 #include "tst_helpmenu.moc"

@@ -531,14 +531,6 @@ void TestStartup::quietLifeMakesNoLibraryCall()
     QCOMPARE(recording::callNames(), std::vector<std::string>());
 }
 
-int main(int argc, char *argv[])
-{
-    // Nothing here may touch the user's own settings; each test case moves this on.
-    QTemporaryDir configHome;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    QApplication application(argc, argv);
-    TestStartup test;
-    return QTest::qExec(&test, argc, argv);
-}
+WINDOW_TEST_MAIN(TestStartup)
 
 #include "tst_startup.moc"

@@ -407,13 +407,6 @@ void TestSendPresets::emptyPathReadsAndWritesNothing()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 }
 
-int main(int argc, char *argv[])
-{
-    QTemporaryDir configHome;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    QApplication application(argc, argv);
-    TestSendPresets test;
-    return QTest::qExec(&test, argc, argv);
-}
+WINDOW_TEST_MAIN(TestSendPresets)
 
 #include "tst_sendpresets.moc"
