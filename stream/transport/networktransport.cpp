@@ -1,16 +1,24 @@
 #include "networktransport.h"
 
+#include "udpreceiver.h"
+#include "udpsender.h"
+
 namespace zun {
 
-// UDP and TCP are not built yet: every network protocol is refused.
-std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t)
+std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol)
 {
-    return nullptr;
+    switch (protocol) {
+    case 1: return std::make_unique<UdpSender>();
+    default: return nullptr;
+    }
 }
 
-std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t)
+std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t protocol)
 {
-    return nullptr;
+    switch (protocol) {
+    case 1: return std::make_unique<UdpReceiver>();
+    default: return nullptr;
+    }
 }
 
 } // namespace zun
