@@ -21,7 +21,7 @@ QString settingsFilePath()
 {
 #ifdef Q_OS_WIN
     wchar_t path[MAX_PATH];
-    if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) < 0)
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
         return QString();
     PathAppendW(path, L"tarvel");
     PathAppendW(path, L"zunStream.ini");
