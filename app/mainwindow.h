@@ -41,6 +41,12 @@ private slots:
     void on_mSendSave_clicked();
 
 private:
+    // Ends the receive worker: stop flag, quit, wait, delete. Used by resetStream() and the destructor.
+    void stopStreamDecoder();
+
+    // Tests read the window's state through this class, which only they define.
+    friend class MainWindowProbe;
+
     Ui::MainWindow *ui;
     zunStreamDecoder *mStreamDecoder;
     QThread *mDecoderThread;
