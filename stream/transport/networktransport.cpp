@@ -1,5 +1,7 @@
 #include "networktransport.h"
 
+#include "tcpreceiver.h"
+#include "tcpsender.h"
 #include "udpreceiver.h"
 #include "udpsender.h"
 
@@ -9,6 +11,7 @@ std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol)
 {
     switch (protocol) {
     case 1: return std::make_unique<UdpSender>();
+    case 2: return std::make_unique<TcpSender>();
     default: return nullptr;
     }
 }
@@ -17,6 +20,7 @@ std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t protocol)
 {
     switch (protocol) {
     case 1: return std::make_unique<UdpReceiver>();
+    case 2: return std::make_unique<TcpReceiver>();
     default: return nullptr;
     }
 }

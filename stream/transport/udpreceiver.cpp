@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <set>
+#include <thread>
 
 namespace zun {
 namespace {
@@ -89,9 +90,13 @@ void UdpReceiver::joinGroup()
 
 bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout)
 {
-    if (!mSocket.valid())
+    const auto wait = std::max(timeout, std::chrono::milliseconds(0));
+    if (!mSocket.valid()) {
+        // Nothing to wait on: still honour the time, so a polling caller does not spin.
+        std::this_thread::sleep_for(wait);
         return false;
-    const uint64_t deadline = monotonicNowNs() + uint64_t(std::max<int64_t>(timeout.count(), 0)) * 1000000;
+    }
+    const uint64_t deadline = monotonicNowNs() + uint64_t(wait.count()) * 1000000;
     for (;;) {
         for (int i = 0; i < kDatagramsPerTimeCheck; ++i) {
             bool completed = false;
