@@ -171,8 +171,7 @@ void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload
                          std::vector<uint8_t> *rawPayload, JpegCodec &codec)
 {
     const uint32_t size = byteSize(meta.format);
-    if (!isValidFormat(meta.format) || payload.size() > maxPayloadSize(meta.format, meta.compressed)
-        || (!meta.compressed && payload.size() != size)) {
+    if (!payloadFits(meta.format, meta.compressed, payload.size())) {
         ++mRejected;
         return;
     }

@@ -37,4 +37,12 @@ uint64_t maxPayloadSize(const StreamFormat &format, bool compressed)
     return compressed ? raw + kJpegMargin : raw;
 }
 
+bool payloadFits(const StreamFormat &format, bool compressed, uint64_t payloadSize)
+{
+    if (!isValidFormat(format))
+        return false;
+    return compressed ? payloadSize > 0 && payloadSize <= maxPayloadSize(format, true)
+                      : payloadSize == byteSize(format);
+}
+
 } // namespace zun

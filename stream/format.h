@@ -23,5 +23,8 @@ uint32_t byteSize(const StreamFormat &format);
 bool isValidFormat(const StreamFormat &format);
 // The most payload bytes a peer may announce for a frame of this format.
 uint64_t maxPayloadSize(const StreamFormat &format, bool compressed);
+// Whether a payload of that many bytes may carry a frame of this format: raw exactly
+// byteSize, JPEG at least one byte and at most maxPayloadSize.
+bool payloadFits(const StreamFormat &format, bool compressed, uint64_t payloadSize);
 
 } // namespace zun

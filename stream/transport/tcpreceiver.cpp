@@ -11,9 +11,6 @@
 namespace zun {
 namespace {
 
-// Payload memory grows with what has arrived, so a peer that announces a large frame and
-// stalls holds little.
-constexpr size_t kFirstChunk = 256 * 1024;
 constexpr int kMaxEvents = 16;
 
 } // namespace
@@ -79,11 +76,7 @@ bool TcpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
                 continue;
             switch (readFrom(*connection, now)) {
             case ReadResult::Frame:
-                frame.meta = connection->header.meta;
-                connection->payload.resize(connection->header.totalLength);
-                std::swap(frame.payload, connection->payload);
-                connection->headerHave = 0;
-                connection->payloadHave = 0;
+                connection->reader.take(frame);
                 return true;
             case ReadResult::Closed:
                 close(size_t(it - mConnections.begin()));
@@ -121,47 +114,29 @@ TcpReceiver::ReadResult TcpReceiver::readFrom(Connection &c, uint64_t nowNs)
     // Reads until the socket is empty or one message is whole, so a busy sender cannot
     // starve the others: the next message waits for the next call.
     for (;;) {
-        ssize_t n;
-        if (c.headerHave < WireHeader::kSize) {
-            n = ::recv(c.socket.get(), c.headerBytes.data() + c.headerHave,
-                       WireHeader::kSize - c.headerHave, 0);
-        } else {
-            const size_t total = c.header.totalLength;
-            if (c.payload.size() < total && c.payloadHave == c.payload.size())
-                c.payload.resize(std::min(total, std::max(c.payloadHave * 2, kFirstChunk)));
-            n = ::recv(c.socket.get(), c.payload.data() + c.payloadHave,
-                       std::min(c.payload.size(), total) - c.payloadHave, 0);
-        }
+        const std::span<uint8_t> space = c.reader.space();
+        const ssize_t n = ::recv(c.socket.get(), space.data(), space.size(), 0);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ReadResult::More
                                                                              : ReadResult::Closed;
         if (n == 0)
             return ReadResult::Closed;
         c.lastProgressNs = nowNs;
-        if (c.headerHave < WireHeader::kSize) {
-            c.headerHave += size_t(n);
-            if (c.headerHave < WireHeader::kSize)
-                continue;
-            const auto header = WireHeader::read(c.headerBytes);
-            // A message carries one whole frame.
-            if (!header || header->pieceOffset != 0 || header->pieceLength != header->totalLength) {
-                ++mRejected;
-                c.headerHave = 0; // not a frame in progress: no incomplete count on close
-                return ReadResult::Closed;
-            }
-            c.header = *header;
-            c.payloadHave = 0;
-        } else {
-            c.payloadHave += size_t(n);
-        }
-        if (c.headerHave == WireHeader::kSize && c.payloadHave == c.header.totalLength)
+        switch (c.reader.commit(size_t(n))) {
+        case TcpMessageReader::Status::Frame:
             return ReadResult::Frame;
+        case TcpMessageReader::Status::Bad:
+            ++mRejected;
+            return ReadResult::Closed;
+        case TcpMessageReader::Status::More:
+            break;
+        }
     }
 }
 
 void TcpReceiver::close(size_t index)
 {
-    if (mConnections[index]->midMessage())
+    if (mConnections[index]->reader.midMessage())
         ++mIncomplete;
     epoll_ctl(mEpoll.get(), EPOLL_CTL_DEL, mConnections[index]->socket.get(), nullptr);
     mConnections.erase(mConnections.begin() + ptrdiff_t(index));
@@ -171,7 +146,7 @@ void TcpReceiver::closeStalled(uint64_t nowNs)
 {
     for (size_t i = mConnections.size(); i-- > 0;) {
         const Connection &c = *mConnections[i];
-        if (c.midMessage() && nowNs - c.lastProgressNs > kStallNs)
+        if (c.reader.midMessage() && nowNs - c.lastProgressNs > kStallNs)
             close(i);
     }
 }

@@ -2,9 +2,8 @@
 
 #include "networktransport.h"
 #include "socketfd.h"
-#include "wireheader.h"
+#include "tcpmessagereader.h"
 
-#include <array>
 #include <memory>
 #include <vector>
 
@@ -26,13 +25,8 @@ public:
 private:
     struct Connection {
         SocketFd socket;
-        std::array<uint8_t, WireHeader::kSize> headerBytes{};
-        size_t headerHave = 0;
-        WireHeader header;
-        std::vector<uint8_t> payload;
-        size_t payloadHave = 0;
+        TcpMessageReader reader;
         uint64_t lastProgressNs = 0;
-        bool midMessage() const { return headerHave > 0; }
     };
     enum class ReadResult { More, Frame, Closed };
 
