@@ -80,6 +80,15 @@ bool TcpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     std::lock_guard lock(mMutex);
     if (mLink != Link::Up)
         return false;
+    // Room for one whole frame in the socket lets an idle link take it in one call; more
+    // would only queue stale frames in the kernel on a slow link.
+    const size_t wanted = WireHeader::kSize + payload.size();
+    if (wanted > mSendBuffer) {
+        const int size = int(std::min<size_t>(wanted, 64u << 20));
+        if (setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+            setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        mSendBuffer = wanted;
+    }
     if (!mInFlight.pending) {
         // An idle link takes the frame straight from the caller's memory; only what the
         // socket cannot take now is copied for the thread to finish.
@@ -207,6 +216,7 @@ void TcpSender::startConnect(const DestinationResolver::Target &target, uint64_t
         std::lock_guard lock(mMutex);
         mSocket = std::move(fd);
         mLink = Link::Connecting;
+        mSendBuffer = 0;
     }
     mConnectStartNs = nowNs;
     if (rc == 0)

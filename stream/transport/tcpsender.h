@@ -58,6 +58,7 @@ private:
     // Guarded by mMutex.
     Message mInFlight;
     Message mQueued;
+    size_t mSendBuffer = 0; // the frame size the socket's buffer was last sized for
     std::atomic<bool> mConnected{false};
     std::atomic<uint64_t> mReplaced{0};
 
