@@ -22,9 +22,12 @@ std::shared_ptr<ShmReader> ShmReader::open(uint16_t port)
     const uint32_t slotCount = header->slotCount;
     const uint64_t offset = header->slotOffset, stride = header->slotStride,
                    capacity = header->slotCapacity;
+    // Slot headers hold atomics: a layout that would misalign them is refused too.
+    constexpr uint64_t align = alignof(shm::SlotHeader);
     if (slotCount == 0 || slotCount > 32 || offset < sizeof(shm::SegmentHeader)
+        || offset % align != 0 || stride % align != 0
         || stride < sizeof(shm::SlotHeader) + capacity || capacity > (uint64_t(1) << 32)
-        || offset + stride * slotCount > segment.size())
+        || offset > segment.size() || stride > (segment.size() - offset) / slotCount) // no wrap-around
         return nullptr;
     for (uint32_t entry = 0; entry < shm::kMaxReaders; ++entry) {
         if (!segment.tryLockByte(shm::readerLockOffset(entry)))

@@ -77,6 +77,7 @@ bool TcpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
             switch (readFrom(*connection, now)) {
             case ReadResult::Frame:
                 connection->reader.take(frame);
+                connection->delivered = true;
                 return true;
             case ReadResult::Closed:
                 close(size_t(it - mConnections.begin()));
@@ -96,8 +97,8 @@ void TcpReceiver::acceptAll(uint64_t nowNs)
         SocketFd fd(::accept4(mListener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd.valid())
             return;
-        if (mConnections.size() >= kMaxConnections)
-            continue; // closed at once: the table is full
+        if (mConnections.size() >= kMaxConnections && !makeRoom())
+            continue; // closed at once: the table is full of senders
         auto connection = std::make_unique<Connection>();
         connection->socket = std::move(fd);
         connection->lastProgressNs = nowNs;
@@ -107,6 +108,23 @@ void TcpReceiver::acceptAll(uint64_t nowNs)
         if (epoll_ctl(mEpoll.get(), EPOLL_CTL_ADD, connection->socket.get(), &event) == 0)
             mConnections.push_back(std::move(connection));
     }
+}
+
+bool TcpReceiver::makeRoom()
+{
+    // Peers that connect and never send a frame must not keep a sender out: the one that
+    // has been quiet longest, of those that have not yet sent a whole frame, gives way.
+    size_t victim = mConnections.size();
+    for (size_t i = 0; i < mConnections.size(); ++i) {
+        const Connection &c = *mConnections[i];
+        if (!c.delivered && (victim == mConnections.size()
+                             || c.lastProgressNs < mConnections[victim]->lastProgressNs))
+            victim = i;
+    }
+    if (victim == mConnections.size())
+        return false;
+    close(victim);
+    return true;
 }
 
 TcpReceiver::ReadResult TcpReceiver::readFrom(Connection &c, uint64_t nowNs)

@@ -27,10 +27,12 @@ private:
         SocketFd socket;
         TcpMessageReader reader;
         uint64_t lastProgressNs = 0;
+        bool delivered = false; // has sent a whole frame
     };
     enum class ReadResult { More, Frame, Closed };
 
     void acceptAll(uint64_t nowNs);
+    bool makeRoom();
     ReadResult readFrom(Connection &connection, uint64_t nowNs);
     void close(size_t index);
     void closeStalled(uint64_t nowNs);

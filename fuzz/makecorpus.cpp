@@ -1,0 +1,181 @@
+// Writes the seed corpus: a few valid inputs per fuzz target, made with the library's own
+// header writer, codec and segment layout, so the seeds follow the code.
+//   fuzz_makecorpus <corpus dir>
+
+#include "format.h"
+#include "jpegcodec.h"
+#include "transport/shmlayout.h"
+#include "transport/wireheader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+Bytes picture(const StreamFormat &format, uint32_t seed)
+{
+    Bytes pixels(zun::byteSize(format));
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(seed * 31 + i * 7 + (i / 13) * 5);
+    return pixels;
+}
+
+Bytes jpeg(const StreamFormat &format, uint32_t seed)
+{
+    zun::JpegCodec codec;
+    const Bytes pixels = picture(format, seed);
+    const auto out = codec.encode(format, pixels.data(), 50);
+    return {out.begin(), out.end()};
+}
+
+zun::FrameMeta meta(const StreamFormat &format, bool compressed, uint32_t frame, uint32_t stream)
+{
+    zun::FrameMeta m;
+    m.format = format;
+    m.compressed = compressed;
+    m.frameNumber = frame;
+    m.streamId = stream;
+    m.sendTimeNs = 123456789;
+    return m;
+}
+
+Bytes message(const zun::FrameMeta &m, const Bytes &payload, uint32_t offset, uint32_t length)
+{
+    zun::WireHeader h;
+    h.meta = m;
+    h.totalLength = uint32_t(payload.size());
+    h.pieceOffset = offset;
+    h.pieceLength = length;
+    Bytes out(zun::WireHeader::kSize);
+    h.write(std::span<uint8_t, zun::WireHeader::kSize>(out.data(), zun::WireHeader::kSize));
+    out.insert(out.end(), payload.begin() + offset, payload.begin() + offset + length);
+    return out;
+}
+
+// A datagram record of the datagram target: clock step, length, bytes.
+void record(Bytes &out, uint8_t step, const Bytes &datagram)
+{
+    out.push_back(step);
+    out.push_back(uint8_t(datagram.size() >> 8));
+    out.push_back(uint8_t(datagram.size()));
+    out.insert(out.end(), datagram.begin(), datagram.end());
+}
+
+void pieces(Bytes &out, const zun::FrameMeta &m, const Bytes &payload, uint32_t piece, int skip = -1)
+{
+    int index = 0;
+    for (uint32_t at = 0; at < payload.size(); at += piece, ++index) {
+        const uint32_t length = std::min<uint32_t>(piece, uint32_t(payload.size()) - at);
+        if (index != skip)
+            record(out, 0, message(m, payload, at, length));
+    }
+}
+
+void save(const fs::path &dir, const std::string &name, const Bytes &bytes)
+{
+    fs::create_directories(dir);
+    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                       std::streamsize(bytes.size()));
+}
+
+void datagramSeeds(const fs::path &dir)
+{
+    const StreamFormat small{4, 4, 1, 1}, mid{16, 16, 2, 1};
+    const Bytes raw = picture(small, 1), compressed = jpeg(mid, 2);
+    Bytes one;
+    pieces(one, meta(small, false, 1, 7), raw, 20);
+    save(dir, "raw-three-pieces", one);
+    Bytes two;
+    pieces(two, meta(mid, true, 5, 8), compressed, 200, 1); // one piece lost
+    pieces(two, meta(small, false, 9, 9), raw, 48);
+    pieces(two, meta(mid, true, 6, 8), compressed, 200);
+    save(dir, "jpeg-loss-two-streams", two);
+}
+
+void tcpSeeds(const fs::path &dir)
+{
+    const StreamFormat small{4, 4, 3, 1}, mid{16, 8, 1, 1};
+    const Bytes raw = picture(small, 3), compressed = jpeg(mid, 4);
+    Bytes stream = {0, 7};
+    for (const Bytes &m : {message(meta(small, false, 1, 3), raw, 0, uint32_t(raw.size())),
+                           message(meta(mid, true, 2, 3), compressed, 0, uint32_t(compressed.size()))})
+        stream.insert(stream.end(), m.begin(), m.end());
+    save(dir, "raw-then-jpeg", stream);
+}
+
+void jpegSeeds(const fs::path &dir)
+{
+    for (uint16_t depth = 0; depth < 4; ++depth) {
+        const StreamFormat f{uint16_t(12 + depth), 10, depth, 1};
+        Bytes in = {0, uint8_t(f.width), 0, uint8_t(f.height), uint8_t(depth), 1};
+        const Bytes payload = jpeg(f, depth);
+        in.insert(in.end(), payload.begin(), payload.end());
+        save(dir, "jpeg-depth" + std::to_string(depth), in);
+    }
+}
+
+void segmentSeeds(const fs::path &dir)
+{
+    namespace shm = zun::shm;
+    constexpr uint64_t capacity = 1024;
+    constexpr uint32_t slots = 3;
+    const uint64_t stride = shm::slotStrideFor(capacity);
+    Bytes image(shm::kSlotOffset + stride * slots, 0);
+    auto *h = new (image.data()) shm::SegmentHeader{};
+    h->magic = shm::kMagic;
+    h->version = shm::kVersion;
+    h->slotCount = slots;
+    h->readerCount = shm::kMaxReaders;
+    h->slotOffset = shm::kSlotOffset;
+    h->slotStride = stride;
+    h->slotCapacity = capacity;
+    h->totalSize = image.size();
+    h->streamId = 11;
+    h->ownerPid = 1;
+    h->published.store(3);
+    h->ready.store(1);
+    const StreamFormat rawFormat{8, 4, 1, 1}, jpegFormat{16, 16, 3, 1};
+    const Bytes raw = picture(rawFormat, 5), compressed = jpeg(jpegFormat, 6);
+    const struct { StreamFormat f; const Bytes *payload; bool compressed; } frames[] = {
+        {rawFormat, &raw, false}, {jpegFormat, &compressed, true}, {rawFormat, &raw, false}};
+    for (uint32_t i = 0; i < slots; ++i) {
+        auto *s = new (image.data() + shm::kSlotOffset + i * stride) shm::SlotHeader{};
+        const auto &frame = frames[i];
+        s->width = frame.f.width;
+        s->height = frame.f.height;
+        s->depth = frame.f.depth;
+        s->orientation = 1;
+        s->payloadSize = uint32_t(frame.payload->size());
+        s->frameNumber = i;
+        s->kindNumber = frame.compressed ? 1 : i / 2 + 1;
+        s->streamId = 11;
+        std::memcpy(reinterpret_cast<uint8_t *>(s) + sizeof(shm::SlotHeader), frame.payload->data(),
+                    frame.payload->size());
+        s->seq.store(shm::publishedSeq(i + 1, frame.compressed));
+    }
+    save(dir, "three-slots", image);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
+        return 64;
+    }
+    const fs::path root = argv[1];
+    datagramSeeds(root / "datagram");
+    tcpSeeds(root / "tcpmessage");
+    jpegSeeds(root / "jpegpayload");
+    segmentSeeds(root / "shmsegment");
+    return 0;
+}
