@@ -225,7 +225,7 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port)
             reader.reset();
             continue;
         }
-        const uint32_t seen = reader->published();
+        const uint32_t seen = reader->notifyCount();
         while (!stop.stop_requested()) {
             auto pinned = reader->pinNext(jpegCursor, true, mAdaptive, ShmReader::kThreadBank);
             takeCounts(jpegCursor, mDropped, mRejected);
@@ -234,7 +234,7 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port)
             decodeInto(pinned->meta, {pinned->payload, pinned->payloadSize}, nullptr, codec);
             reader->unpin(*pinned, ShmReader::kThreadBank);
         }
-        reader->waitForFrame(seen, kFrameWait);
+        reader->waitForNotify(seen, kFrameWait);
     }
     detach();
 }

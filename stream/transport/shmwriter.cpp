@@ -22,8 +22,8 @@ void closeStale(ShmSegment &segment)
         return;
     auto *header = reinterpret_cast<shm::SegmentHeader *>(segment.data());
     header->closed.store(1);
-    header->published.fetch_add(1);
-    futexWakeAll(header->published);
+    header->notify.fetch_add(1);
+    futexWakeAll(header->notify);
 }
 
 } // namespace
@@ -93,8 +93,8 @@ ShmWriter::~ShmWriter()
     if (!mHeader)
         return;
     mHeader->closed.store(1);
-    mHeader->published.fetch_add(1);
-    futexWakeAll(mHeader->published);
+    mHeader->notify.fetch_add(1);
+    futexWakeAll(mHeader->notify);
     // Still holding the port's lock, so the name is this segment's unless someone removed it.
     if (!mSegment.isUnlinked())
         shm_unlink(mName.c_str());
@@ -178,9 +178,11 @@ void ShmWriter::publishFrame(const FrameMeta &meta, uint32_t payloadSize)
     s.sendTimeNs = meta.sendTimeNs;
     s.seq.store(shm::publishedSeq(mNextFrame++, meta.compressed), std::memory_order_release);
     mClaimed = -1;
-    mHeader->published.fetch_add(1);
-    if (mHeader->waiters.load() != 0)
-        futexWakeAll(mHeader->published);
+    if (meta.compressed) {
+        mHeader->notify.fetch_add(1);
+        if (mHeader->waiters.load() != 0)
+            futexWakeAll(mHeader->notify);
+    }
 }
 
 } // namespace zun
