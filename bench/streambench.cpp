@@ -139,18 +139,29 @@ StreamResult runLockstep(const StreamConfig &config, const std::vector<uint8_t> 
     return link.result(delivered, secondsSince(start), std::move(latencies));
 }
 
-StreamResult runPipelined(const StreamConfig &config, const std::vector<uint8_t> &picture)
+StreamResult runPipelined(const StreamConfig &config, const std::vector<uint8_t> &picture,
+                          int window)
 {
     Link link(config, picture);
     if (!link.ok())
         return {};
     link.resetCarried();
     std::atomic<bool> stop{false};
-    uint64_t delivered = 0;
+    std::atomic<uint64_t> delivered{0};
     const auto start = Clock::now();
     std::jthread producer([&] {
-        while (!stop)
+        uint64_t sent = 0;
+        while (!stop) {
+            if (window > 0 && sent >= delivered + uint64_t(window)) {
+                std::this_thread::sleep_for(20us);
+                // A frame lost on the way must not stall the window for good.
+                if (sent > delivered + uint64_t(window))
+                    sent = delivered + uint64_t(window);
+                continue;
+            }
             zunEncode(link.encoder(), picture.data());
+            ++sent;
+        }
     });
     while (secondsSince(start) < config.seconds) {
         if (link.readOne())

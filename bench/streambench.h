@@ -34,8 +34,11 @@ struct StreamResult {
 
 // One frame at a time: encode, wait for it, copy it out of the locked buffer, unlock.
 StreamResult runLockstep(const StreamConfig &config, const std::vector<uint8_t> &picture);
-// The encoder sends flat out from its own thread while this one reads and copies out.
-StreamResult runPipelined(const StreamConfig &config, const std::vector<uint8_t> &picture);
+// The encoder sends from its own thread while this one reads and copies out: flat out
+// (window 0: the excess is dropped), or keeping at most `window` frames in flight, so that
+// encoding one frame overlaps decoding the one before and no work is thrown away.
+StreamResult runPipelined(const StreamConfig &config, const std::vector<uint8_t> &picture,
+                          int window);
 // Frames sent at `fps`; gives the latency of each from zunEncode to its lock.
 StreamResult runPaced(const StreamConfig &config, const std::vector<uint8_t> &picture, double fps);
 

@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
+#include <mutex>
 #include <new>
+#include <set>
 
 namespace zun {
 
@@ -25,6 +28,43 @@ void closeStale(ShmSegment &segment)
     header->notify.fetch_add(1);
     futexWakeAll(header->notify);
 }
+
+// Names of this process's live segments, removed when the process exits normally with an
+// encoder still open, so /dev/shm is not left littered.
+class LiveNames {
+public:
+    static LiveNames &instance()
+    {
+        // Never destroyed, so an encoder deleted late in the exit still finds it.
+        static LiveNames *names = [] {
+            auto *made = new LiveNames;
+            std::atexit([] { instance().unlinkAll(); });
+            return made;
+        }();
+        return *names;
+    }
+    void unlinkAll()
+    {
+        std::lock_guard lock(mMutex);
+        for (const auto &name : mNames)
+            shm_unlink(name.c_str());
+        mNames.clear();
+    }
+    void add(const std::string &name)
+    {
+        std::lock_guard lock(mMutex);
+        mNames.insert(name);
+    }
+    void remove(const std::string &name)
+    {
+        std::lock_guard lock(mMutex);
+        mNames.erase(name);
+    }
+
+private:
+    std::mutex mMutex;
+    std::set<std::string> mNames;
+};
 
 } // namespace
 
@@ -82,6 +122,7 @@ std::unique_ptr<ShmWriter> ShmWriter::open(uint16_t port, uint64_t slotCapacity,
         header->ready.store(1, std::memory_order_release);
         writer->mHeader = header;
         writer->mSegment = std::move(segment);
+        LiveNames::instance().add(name);
         result = OpenResult::Ok;
         return writer;
     }
@@ -92,6 +133,7 @@ ShmWriter::~ShmWriter()
 {
     if (!mHeader)
         return;
+    LiveNames::instance().remove(mName);
     mHeader->closed.store(1);
     mHeader->notify.fetch_add(1);
     futexWakeAll(mHeader->notify);
