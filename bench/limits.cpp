@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
 
 namespace bench {
 
@@ -16,7 +17,24 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+double cpuSeconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 } // namespace
+
+double threadCpuSeconds()
+{
+    return cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+double processCpuSeconds()
+{
+    return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
 
 double memcpyGBps(size_t bytes, double seconds)
 {
@@ -46,6 +64,7 @@ JpegRates turboJpegRates(const StreamFormat &f, const std::vector<uint8_t> &pixe
     std::vector<uint8_t> out(pixels.size());
     int frames = 0;
     auto start = Clock::now();
+    double cpu = threadCpuSeconds();
     while (secondsSince(start) < seconds) {
         size = capacity;
         tjCompress2(compressor, pixels.data(), f.width, pitch, f.height, pixelFormat, &jpeg, &size,
@@ -53,14 +72,17 @@ JpegRates turboJpegRates(const StreamFormat &f, const std::vector<uint8_t> &pixe
         ++frames;
     }
     rates.encodeFps = frames / secondsSince(start);
+    rates.encodeCpuMs = (threadCpuSeconds() - cpu) * 1e3 / frames;
     rates.jpegBytes = size;
     frames = 0;
     start = Clock::now();
+    cpu = threadCpuSeconds();
     while (secondsSince(start) < seconds) {
         tjDecompress2(decompressor, jpeg, size, out.data(), f.width, pitch, f.height, pixelFormat, 0);
         ++frames;
     }
     rates.decodeFps = frames / secondsSince(start);
+    rates.decodeCpuMs = (threadCpuSeconds() - cpu) * 1e3 / frames;
     tjFree(jpeg);
     tjDestroy(compressor);
     tjDestroy(decompressor);

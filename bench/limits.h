@@ -15,7 +15,12 @@ struct JpegRates {
     double encodeFps = 0;
     double decodeFps = 0;
     size_t jpegBytes = 0;
+    double encodeCpuMs = 0; // CPU time per frame, which load on a shared machine hardly changes
+    double decodeCpuMs = 0;
 };
+
+double threadCpuSeconds();
+double processCpuSeconds();
 
 // TurboJPEG on its own, with the pixel layout and subsampling the library uses for `format`.
 JpegRates turboJpegRates(const StreamFormat &format, const std::vector<uint8_t> &pixels, int quality,

@@ -37,6 +37,9 @@ void keepBest(FormatLimits &best, const FormatLimits &next)
     best.jpeg.encodeFps = std::max(best.jpeg.encodeFps, next.jpeg.encodeFps);
     best.jpeg.decodeFps = std::max(best.jpeg.decodeFps, next.jpeg.decodeFps);
     best.jpeg.jpegBytes = next.jpeg.jpegBytes;
+    const auto lower = [](double a, double b) { return a > 0 && a < b ? a : b; };
+    best.jpeg.encodeCpuMs = lower(best.jpeg.encodeCpuMs, next.jpeg.encodeCpuMs);
+    best.jpeg.decodeCpuMs = lower(best.jpeg.decodeCpuMs, next.jpeg.decodeCpuMs);
 }
 
 void keepBest(StreamResult &best, const StreamResult &next)
@@ -48,9 +51,10 @@ void keepBest(StreamResult &best, const StreamResult &next)
 void printLimits(const FormatLimits &l)
 {
     std::printf("limits %ux%u depth %u: memcpy %.1f GB/s (%.0f frames/s for two copies), "
-                "TurboJPEG q%d encode %.0f fps, decode %.0f fps, %.0f KB\n",
+                "TurboJPEG q%d encode %.0f fps (%.2f ms CPU), decode %.0f fps (%.2f ms CPU), %.0f KB\n",
                 l.format.width, l.format.height, l.format.depth, l.memcpyGBps, l.twoCopyFps,
-                kJpegQuality, l.jpeg.encodeFps, l.jpeg.decodeFps, l.jpeg.jpegBytes / 1e3);
+                kJpegQuality, l.jpeg.encodeFps, l.jpeg.encodeCpuMs, l.jpeg.decodeFps,
+                l.jpeg.decodeCpuMs, l.jpeg.jpegBytes / 1e3);
 }
 
 double loadAverage()
@@ -66,9 +70,9 @@ double loadAverage()
 
 void printStreamHeader()
 {
-    std::printf("%-10s %-5s %-11s %-9s %8s %10s %10s %8s %8s %10s %10s  %s\n", "size", "depth",
+    std::printf("%-10s %-5s %-11s %-9s %8s %10s %10s %8s %8s %10s %10s %9s  %s\n", "size", "depth",
                 "payload", "mode", "fps", "image MB/s", "wire MB/s", "sent", "dropped", "lat med us",
-                "lat p99 us", "versus limit");
+                "lat p99 us", "CPU ms/fr", "versus limit");
 }
 
 void printStreamRow(const char *mode, const StreamConfig &c, const StreamResult &r,
@@ -85,10 +89,10 @@ void printStreamRow(const char *mode, const StreamConfig &c, const StreamResult 
                     payload, mode);
         return;
     }
-    std::printf("%-10s %-5u %-11s %-9s %8.0f %10.0f %10.1f %8llu %8llu %10.0f %10.0f  %s\n", size,
+    std::printf("%-10s %-5u %-11s %-9s %8.0f %10.0f %10.1f %8llu %8llu %10.0f %10.0f %9.3f  %s\n", size,
                 c.format.depth, payload, mode, r.fps, r.imageMBps, r.carriedMBps,
                 static_cast<unsigned long long>(r.sent), static_cast<unsigned long long>(r.dropped),
-                r.latencyMedianUs, r.latencyP99Us, versusLimit.c_str());
+                r.latencyMedianUs, r.latencyP99Us, r.cpuMsPerFrame, versusLimit.c_str());
     std::fflush(stdout);
 }
 

@@ -64,6 +64,10 @@ void runMemoryBench(const Options &options)
                 printStreamRow("lockstep", config, r[0], ratio(r[0].fps, inTurn, "TJ enc+dec in turn", 0.8));
                 printStreamRow("flat out", config, r[1], ratio(r[1].fps, slower, "TJ slower of enc/dec", 0.8));
                 printStreamRow("window 2", config, r[2], ratio(r[2].fps, slower, "TJ slower of enc/dec", 0.8));
+                std::printf("%*s CPU per frame: window 2 %.2f ms, TurboJPEG encode + decode alone %.2f ms "
+                            "(%.0f%% of the library's)\n", 10, "", r[2].cpuMsPerFrame,
+                            limits.jpeg.encodeCpuMs + limits.jpeg.decodeCpuMs,
+                            100 * (limits.jpeg.encodeCpuMs + limits.jpeg.decodeCpuMs) / r[2].cpuMsPerFrame);
             }
             printStreamRow("paced 60", config, r[3], "");
         }

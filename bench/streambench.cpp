@@ -1,5 +1,7 @@
 #include "streambench.h"
 
+#include "limits.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -74,9 +76,12 @@ public:
         return true;
     }
 
+    void startClocks() { mCarried = 0; mCpuStart = processCpuSeconds(); }
+
     StreamResult result(uint64_t delivered, double seconds, std::vector<uint64_t> latencies) const
     {
         StreamResult r;
+        r.cpuMsPerFrame = delivered ? (processCpuSeconds() - mCpuStart) * 1e3 / double(delivered) : 0;
         r.ok = mOk;
         r.delivered = delivered;
         r.fps = delivered / seconds;
@@ -96,8 +101,6 @@ public:
         return r;
     }
 
-    void resetCarried() { mCarried = 0; }
-
 private:
     StreamConfig mConfig;
     uint32_t mEncoder = 0;
@@ -105,6 +108,7 @@ private:
     bool mOk = false;
     std::vector<uint8_t> mOut;
     uint64_t mCarried = 0;
+    double mCpuStart = 0;
     ZunStreamStats mEncoderStart{}, mDecoderStart{};
 };
 
@@ -120,7 +124,7 @@ StreamResult runLockstep(const StreamConfig &config, const std::vector<uint8_t> 
     Link link(config, picture);
     if (!link.ok())
         return {};
-    link.resetCarried();
+    link.startClocks();
     std::vector<uint64_t> latencies;
     uint64_t delivered = 0;
     const auto start = Clock::now();
@@ -145,7 +149,7 @@ StreamResult runPipelined(const StreamConfig &config, const std::vector<uint8_t>
     Link link(config, picture);
     if (!link.ok())
         return {};
-    link.resetCarried();
+    link.startClocks();
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> delivered{0};
     const auto start = Clock::now();
@@ -180,7 +184,7 @@ StreamResult runPaced(const StreamConfig &config, const std::vector<uint8_t> &pi
     Link link(config, picture);
     if (!link.ok())
         return {};
-    link.resetCarried();
+    link.startClocks();
     std::atomic<bool> stop{false};
     std::jthread producer([&] {
         const auto period = std::chrono::duration<double>(1.0 / fps);

@@ -30,6 +30,7 @@ struct StreamResult {
     uint64_t dropped = 0;   // by the encoder and the decoder
     double latencyMedianUs = 0;
     double latencyP99Us = 0; // zunEncode to zunLockReadBuffer
+    double cpuMsPerFrame = 0; // CPU time of the whole process per frame delivered
 };
 
 // One frame at a time: encode, wait for it, copy it out of the locked buffer, unlock.
