@@ -65,7 +65,7 @@ void readAll(zun::ShmReader &reader, const uint8_t *image, size_t size)
 {
     (void)reader.isClosed();
     (void)reader.streamId();
-    (void)reader.published();
+    (void)reader.notifyCount();
     for (int start = 0; start < 2; ++start) {
         for (int kind = 0; kind < 2; ++kind) {
             zun::ShmReader::Cursor cursor = start ? reader.cursorAtNewest() : zun::ShmReader::Cursor{};

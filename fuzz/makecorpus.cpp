@@ -140,7 +140,7 @@ void segmentSeeds(const fs::path &dir)
     h->totalSize = image.size();
     h->streamId = 11;
     h->ownerPid = 1;
-    h->published.store(3);
+    h->notify.store(3);
     h->ready.store(1);
     const StreamFormat rawFormat{8, 4, 1, 1}, jpegFormat{16, 16, 3, 1};
     const Bytes raw = picture(rawFormat, 5), compressed = jpeg(jpegFormat, 6);
