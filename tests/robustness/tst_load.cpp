@@ -214,7 +214,8 @@ TEST(Load, GarbageDatagramsDoNotStopAGoodStream)
     EXPECT_GT(datagrams, 10000u);
     EXPECT_GE(o.good, 100);
     EXPECT_GT(o.goodInLastSecond, 5);
-    EXPECT_LT(o.rssPeak - o.rssBefore, size_t(400) << 20);
+    if (zuntest::kResidentMemoryTells)
+        EXPECT_LT(o.rssPeak - o.rssBefore, size_t(400) << 20); // reassembly holds at most 320 MiB
 }
 
 TEST(Load, GarbageConnectionsDoNotStopAGoodStream)
@@ -294,7 +295,8 @@ TEST(Load, GarbageConnectionsDoNotStopAGoodStream)
     EXPECT_GT(connections.load(), 100u);
     EXPECT_GE(o.good, 100);
     EXPECT_GT(o.goodInLastSecond, 5);
-    EXPECT_LT(o.rssPeak - o.rssBefore, size_t(400) << 20);
+    if (zuntest::kResidentMemoryTells)
+        EXPECT_LT(o.rssPeak - o.rssBefore, size_t(64) << 20); // payload grows only as bytes come
 }
 
 TEST(Load, EightDecodersOnOneMemoryPortEachGetTheStream)
