@@ -224,8 +224,9 @@ TEST_P(Loss, DeliveredFramesAreWholeAndEveryLostFrameIsCounted)
     // The rule did drop about the share asked for, and the frames lost follow from it.
     EXPECT_NEAR(100 * measured, percent, 3 * std::sqrt(percent * (100.0 - percent) / rule.seen * 100) + 0.5);
     EXPECT_NEAR(double(got.framesIncomplete), expectedLost, 4 * std::sqrt(expectedLost + 1) + 3);
-    if (zuntest::kResidentMemoryTells)
+    if (zuntest::kResidentMemoryTells) {
         EXPECT_LT(rssPeak - rssBefore, size_t(64) << 20);
+    }
     std::system("nft delete table inet zunloss");
 }
 
