@@ -162,7 +162,7 @@ void print(const char *path, const char *transport, const StreamFormat &f, bool 
         std::snprintf(pace, sizeof pace, "%.0f fps", fps);
     else
         std::snprintf(pace, sizeof pace, "flat out");
-    std::printf("%-9s %-4s %4ux%-4u %-4s %-8s %8.1f fps %8.1f MB/s  lost %5llu of %5llu  latency median %6.2f ms  p99 %6.2f ms\n",
+    std::printf("%-9s %-4s %4ux%-4u %-4s %-8s %7.1f fps %7.1f MB/s  lost %5llu of %5llu  latency median %6.2f ms  p99 %6.2f ms\n",
                 path, transport, f.width, f.height, jpeg ? "jpeg" : "raw", pace, r.fps, r.mbps,
                 (unsigned long long)r.lost, (unsigned long long)r.sent, r.medianMs, r.p99Ms);
     std::fflush(stdout);
@@ -236,6 +236,62 @@ Result transportRun(int protocol, const StreamFormat &f, double fps)
     return r;
 }
 
+// Frames through the C API: zunEncode on this thread, zunLockReadBuffer polled on another,
+// latency from the encoder's send time to the lock.
+Result apiRun(uint32_t protocol, const StreamFormat &f, bool jpeg, double fps)
+{
+    const uint32_t decoder = zunGetDecoder(protocol, &f);
+    zunSetSourceAddress(decoder, kPort);
+    const uint32_t encoder = zunGetEncoder(protocol, &f);
+    zunSetDestFormat(encoder, &f, jpeg ? 1 : 0, 20);
+    zunSetDestAddress(encoder, "127.0.0.1", kPort);
+    const auto pixels = picture(f);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> counting{false};
+    std::atomic<uint64_t> arrived{0};
+    std::vector<double> latencies;
+    uint64_t bytes = 0;
+    std::thread reader([&] {
+        while (!stop) {
+            if (!zunLockReadBuffer(decoder, 0)) {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                continue;
+            }
+            const uint64_t sent = zunGetRecvSendTime(decoder);
+            const uint64_t now = zun::monotonicNowNs();
+            if (counting) {
+                latencies.push_back(double(now - sent) / 1e6);
+                bytes += zunGetCompressedFrameSize(decoder);
+            }
+            ++arrived;
+            zunUnlockReadBuffer(decoder);
+        }
+    });
+    const auto warm = Clock::now();
+    while (arrived == 0 && secondsSince(warm) < 3) {
+        zunEncode(encoder, pixels.data());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    counting = true;
+    Result r;
+    const auto start = Clock::now();
+    while (secondsSince(start) < gSeconds) {
+        if (zunEncode(encoder, pixels.data()))
+            ++r.sent;
+        if (fps > 0)
+            std::this_thread::sleep_until(start + std::chrono::duration<double>(double(r.sent) / fps));
+    }
+    const double elapsed = secondsSince(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    reader.join();
+    zunDeleteEncoder(encoder);
+    zunDeleteDecoder(decoder);
+    summarise(r, latencies, bytes, elapsed);
+    return r;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -263,6 +319,16 @@ int main(int argc, char **argv)
         for (const auto &f : sizes) {
             for (double fps : {30.0, 0.0})
                 print("transport", name, f, false, fps, transportRun(protocol, f, fps));
+        }
+    }
+    std::printf("\n");
+    for (uint32_t protocol : {1u, 2u}) {
+        const char *name = protocol == 1 ? "UDP" : "TCP";
+        for (const auto &f : sizes) {
+            for (bool jpeg : {false, true}) {
+                for (double fps : {30.0, 0.0})
+                    print("C API", name, f, jpeg, fps, apiRun(protocol, f, jpeg, fps));
+            }
         }
     }
     return 0;
