@@ -19,6 +19,8 @@ constexpr size_t kMaxDatagram = 65536;
 // Holds a raw 1080p frame and more, so a burst on loopback is not cut short.
 constexpr int kReceiveBuffer = 32 << 20;
 constexpr int kDatagramsPerTimeCheck = 64;
+// How far a receiver that has a frame ready reads on looking for a newer one.
+constexpr int kMaxCatchUpDatagrams = 512;
 
 void enlargeReceiveBuffer(int fd)
 {
@@ -97,18 +99,32 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
         return false;
     }
     const uint64_t deadline = monotonicNowNs() + uint64_t(wait.count()) * 1000000;
+    int sinceReady = 0;
     for (;;) {
+        // A frame is handed on once the socket has nothing more queued: when the caller
+        // falls behind, a newer frame of the same stream already waiting is taken instead.
+        bool drained = false;
         for (int i = 0; i < kDatagramsPerTimeCheck; ++i) {
-            bool completed = false;
-            if (!readOne(frame, completed))
+            if (!readOne()) {
+                drained = true;
                 break;
-            if (completed)
-                return true;
+            }
+            if (!mReady.empty())
+                ++sinceReady;
+        }
+        if (!mReady.empty() && (drained || sinceReady >= kMaxCatchUpDatagrams)) {
+            std::swap(frame.meta, mReady.front().meta);
+            std::swap(frame.payload, mReady.front().payload);
+            mReassembler.recycle(std::move(mReady.front().payload));
+            mReady.erase(mReady.begin());
+            return true;
         }
         const uint64_t now = monotonicNowNs();
         mReassembler.expire(now);
         if (now >= deadline)
             return false;
+        if (!drained)
+            continue;
         pollfd pfd{mSocket.get(), POLLIN, 0};
         const int waitMs = int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 1000));
         if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR)
@@ -116,7 +132,22 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
     }
 }
 
-bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
+void UdpReceiver::keepCompleted()
+{
+    EncodedFrame completed;
+    mReassembler.take(completed);
+    for (auto &ready : mReady) {
+        if (ready.meta.streamId == completed.meta.streamId) {
+            ++mSkipped;
+            mReassembler.recycle(std::move(ready.payload));
+            ready = std::move(completed);
+            return;
+        }
+    }
+    mReady.push_back(std::move(completed));
+}
+
+bool UdpReceiver::readOne()
 {
     // Pieces mostly come in order: the payload is received straight into its frame, and
     // only a piece that belongs elsewhere is copied from where it landed.
@@ -154,8 +185,7 @@ bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
     }
     switch (result) {
     case FrameReassembler::Result::Completed:
-        mReassembler.take(frame);
-        completed = true;
+        keepCompleted();
         break;
     case FrameReassembler::Result::Rejected:
         ++mRejected;
@@ -168,7 +198,7 @@ bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
 
 ReceiveCounters UdpReceiver::counters() const
 {
-    return {mRejected, mReassembler.framesIncomplete()};
+    return {mRejected, mReassembler.framesIncomplete(), mSkipped};
 }
 
 } // namespace zun

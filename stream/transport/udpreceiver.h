@@ -25,13 +25,17 @@ public:
 
 private:
     // One datagram, or false when none is waiting.
-    bool readOne(EncodedFrame &frame, bool &completed);
+    bool readOne();
+    void keepCompleted();
     void joinGroup();
 
     SocketFd mSocket;
     FrameReassembler mReassembler;
     std::vector<uint8_t> mDatagram;
     std::vector<uint8_t> mGather;
+    // Frames complete but not yet delivered: at most one per stream, oldest first.
+    std::vector<EncodedFrame> mReady;
+    uint64_t mSkipped = 0;
     uint64_t mRejected = 0;
 };
 

@@ -147,6 +147,31 @@ TEST(UdpUnicast, InterleavedStreamsAndReorderedPiecesArriveWhole)
     EXPECT_EQ(receiver.counters().packetsRejected, 0u);
 }
 
+TEST(UdpUnicast, ReceiverThatFellBehindTakesTheNewestFrameOfEachStream)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21017));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21017));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    for (uint32_t n = 1; n <= 5; ++n) {
+        ASSERT_TRUE(sender.send(zuntest::meta(f, n, false, 1), zuntest::pattern(zun::byteSize(f), n)));
+        if (n == 2)
+            ASSERT_TRUE(sender.send(zuntest::meta(f, 9, false, 2), zuntest::pattern(zun::byteSize(f), 9)));
+    }
+    zun::EncodedFrame got;
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.streamId, 1u);
+    EXPECT_EQ(got.meta.frameNumber, 5u);
+    EXPECT_EQ(got.payload, zuntest::pattern(zun::byteSize(f), 5));
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.streamId, 2u);
+    EXPECT_EQ(got.meta.frameNumber, 9u);
+    EXPECT_FALSE(receiver.receive(got, 20ms));
+    EXPECT_EQ(receiver.counters().framesSkipped, 4u);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 0u);
+}
+
 TEST(UdpRobustness, MalformedDatagramsAreCountedAndTheNextGoodFrameTaken)
 {
     zun::UdpReceiver receiver;
