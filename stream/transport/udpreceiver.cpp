@@ -21,6 +21,9 @@ constexpr int kReceiveBuffer = 32 << 20;
 constexpr int kDatagramsPerTimeCheck = 64;
 // How far a receiver that has a frame ready reads on looking for a newer one.
 constexpr int kMaxCatchUpDatagrams = 512;
+constexpr size_t kMaxTrackedStreams = 16;
+// How long the quickest trip of a stream is trusted, so clock drift cannot build up.
+constexpr uint64_t kQuickestMemoryNs = 10'000'000'000;
 
 void enlargeReceiveBuffer(int fd)
 {
@@ -34,8 +37,8 @@ void enlargeReceiveBuffer(int fd)
 
 UdpReceiver::UdpReceiver() : UdpReceiver(FrameReassembler::Limits{}) {}
 
-UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits)
-    : mReassembler(limits), mDatagram(kMaxDatagram)
+UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs)
+    : mReassembler(limits), mDatagram(kMaxDatagram), mBehindNs(behindNs)
 {
 }
 
@@ -101,18 +104,24 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
     const uint64_t deadline = monotonicNowNs() + uint64_t(wait.count()) * 1000000;
     int sinceReady = 0;
     for (;;) {
-        // A frame is handed on once the socket has nothing more queued: when the caller
-        // falls behind, a newer frame of the same stream already waiting is taken instead.
+        // A frame is handed on as soon as it is whole, unless it came late: then the caller
+        // has fallen behind, and the newest frame of the same stream already queued is
+        // taken instead, so latency stays bounded.
         bool drained = false;
-        for (int i = 0; i < kDatagramsPerTimeCheck; ++i) {
+        bool deliver = false;
+        for (int i = 0; i < kDatagramsPerTimeCheck && !deliver; ++i) {
+            const uint64_t completedBefore = mCompleted;
             if (!readOne()) {
                 drained = true;
                 break;
             }
-            if (!mReady.empty())
-                ++sinceReady;
+            if (mReady.empty())
+                continue;
+            ++sinceReady;
+            deliver = sinceReady >= kMaxCatchUpDatagrams
+                || (mCompleted != completedBefore && !mLastCompletedLate);
         }
-        if (!mReady.empty() && (drained || sinceReady >= kMaxCatchUpDatagrams)) {
+        if (!mReady.empty() && (drained || deliver)) {
             std::swap(frame.meta, mReady.front().meta);
             std::swap(frame.payload, mReady.front().payload);
             mReassembler.recycle(std::move(mReady.front().payload));
@@ -132,10 +141,35 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
     }
 }
 
+bool UdpReceiver::cameLate(const FrameMeta &meta)
+{
+    // The sender's clock is not ours, but its offset cancels out: a frame is late when its
+    // trip took longer than the quickest trip of its stream seen lately.
+    const uint64_t now = monotonicNowNs();
+    const int64_t trip = int64_t(now - meta.sendTimeNs);
+    auto it = std::find_if(mTrips.begin(), mTrips.end(),
+                           [&](const Trip &t) { return t.streamId == meta.streamId; });
+    if (it == mTrips.end()) {
+        if (mTrips.size() >= kMaxTrackedStreams)
+            mTrips.erase(std::min_element(mTrips.begin(), mTrips.end(),
+                [](const Trip &a, const Trip &b) { return a.seenNs < b.seenNs; }));
+        mTrips.push_back({meta.streamId, trip, now, now});
+        return false;
+    }
+    it->seenNs = now;
+    if (trip < it->quickest || now - it->quickestNs > kQuickestMemoryNs) {
+        it->quickest = trip;
+        it->quickestNs = now;
+    }
+    return trip - it->quickest > mBehindNs;
+}
+
 void UdpReceiver::keepCompleted()
 {
     EncodedFrame completed;
     mReassembler.take(completed);
+    ++mCompleted;
+    mLastCompletedLate = cameLate(completed.meta);
     for (auto &ready : mReady) {
         if (ready.meta.streamId == completed.meta.streamId) {
             ++mSkipped;
