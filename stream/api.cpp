@@ -1,0 +1,207 @@
+// The C entry points: look the handle up, call into it, and let nothing escape.
+
+#include "zunVidStreamLib2.h"
+
+#include "decoder.h"
+#include "encoder.h"
+#include "format.h"
+#include "handleregistry.h"
+
+#include <string>
+
+using zun::Decoder;
+using zun::Encoder;
+using zun::HandleRegistry;
+
+namespace {
+
+bool isProtocol(uint32_t protocol)
+{
+    return protocol == ZUN_PROTOCOL_UDP || protocol == ZUN_PROTOCOL_TCP
+        || protocol == ZUN_PROTOCOL_MEMORY;
+}
+
+template <class T, class R, class F>
+R withHandle(uint32_t id, R failure, F &&call) noexcept
+{
+    try {
+        if (auto handle = HandleRegistry::instance().find<T>(id))
+            return call(*handle);
+    } catch (...) {
+    }
+    return failure;
+}
+
+template <class T>
+int32_t deleteHandle(uint32_t id) noexcept
+{
+    try {
+        auto &registry = HandleRegistry::instance();
+        if (!registry.find<T>(id))
+            return 0;
+        auto handle = registry.remove(id);
+        return handle ? 1 : 0; // destroyed here, or by the last call still using it
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+ZUN_API uint32_t zunGetByteSize(const StreamFormat *format)
+{
+    return format ? zun::byteSize(*format) : 0;
+}
+
+ZUN_API uint32_t zunGetEncoder(uint32_t protocol, const StreamFormat *format)
+{
+    try {
+        if (!format || !isProtocol(protocol))
+            return 0;
+        auto encoder = Encoder::make(protocol, *format);
+        return encoder ? HandleRegistry::instance().add(std::move(encoder)) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format, uint32_t compressed,
+                                 uint32_t level)
+{
+    if (!format)
+        return 0;
+    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+        return int32_t(e.setFormat(*format, compressed != 0, level));
+    });
+}
+
+ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_t port)
+{
+    if (!address)
+        return 0;
+    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+        return int32_t(e.setDestination(std::string(address), port));
+    });
+}
+
+ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels)
+{
+    if (!pixels)
+        return 0;
+    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+        return int32_t(e.encode(static_cast<const uint8_t *>(pixels)));
+    });
+}
+
+ZUN_API int32_t zunDeleteEncoder(uint32_t encoder)
+{
+    return deleteHandle<Encoder>(encoder);
+}
+
+ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested)
+{
+    try {
+        if (!requested || !isProtocol(protocol))
+            return 0;
+        auto decoder = Decoder::make(protocol);
+        return decoder ? HandleRegistry::instance().add(std::move(decoder)) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port)
+{
+    return withHandle<Decoder>(decoder, int32_t(0),
+                               [&](Decoder &d) { return int32_t(d.setSource(port)); });
+}
+
+ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive)
+{
+    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+        d.setAdaptive(adaptive != 0);
+        return int32_t(1);
+    });
+}
+
+ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t)
+{
+    return withHandle<Decoder>(decoder, static_cast<const void *>(nullptr),
+                               [&](Decoder &d) { return static_cast<const void *>(d.lock()); });
+}
+
+ZUN_API int32_t zunUnlockReadBuffer(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) { return int32_t(d.unlock()); });
+}
+
+ZUN_API uint32_t zunGetRecvWidth(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint32_t(0),
+                               [&](Decoder &d) { return uint32_t(d.info().meta.format.width); });
+}
+
+ZUN_API uint32_t zunGetRecvHeight(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint32_t(0),
+                               [&](Decoder &d) { return uint32_t(d.info().meta.format.height); });
+}
+
+ZUN_API uint32_t zunGetRecvDepth(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint32_t(0),
+                               [&](Decoder &d) { return uint32_t(d.info().meta.format.depth); });
+}
+
+ZUN_API uint32_t zunGetRecvOrientation(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint32_t(0), [&](Decoder &d) {
+        return uint32_t(d.info().meta.format.orientation);
+    });
+}
+
+ZUN_API uint32_t zunGetRecvFrameNumber(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint32_t(0),
+                               [&](Decoder &d) { return d.info().meta.frameNumber; });
+}
+
+ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint64_t(0),
+                               [&](Decoder &d) { return d.info().meta.sendTimeNs; });
+}
+
+ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder)
+{
+    return withHandle<Decoder>(decoder, uint32_t(0),
+                               [&](Decoder &d) { return d.info().carriedBytes; });
+}
+
+ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats)
+{
+    if (!stats)
+        return 0;
+    try {
+        auto &registry = HandleRegistry::instance();
+        if (auto encoder = registry.find<Encoder>(handle)) {
+            *stats = encoder->stats();
+            return 1;
+        }
+        if (auto decoder = registry.find<Decoder>(handle)) {
+            *stats = decoder->stats();
+            return 1;
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
+ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
+{
+    return deleteHandle<Decoder>(decoder);
+}
+
+} // extern "C"

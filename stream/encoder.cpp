@@ -1,0 +1,165 @@
+#include "encoder.h"
+
+#include "format.h"
+#include "transport/networktransport.h"
+#include "transport/shmwriter.h"
+
+#include <cstring>
+#include <random>
+
+namespace zun {
+
+std::shared_ptr<Encoder> Encoder::make(uint32_t protocol, const StreamFormat &format)
+{
+    if (!isValidFormat(format))
+        return nullptr;
+    std::shared_ptr<Encoder> encoder(new Encoder);
+    encoder->mProtocol = protocol;
+    encoder->mFormat = format;
+    if (protocol != ZUN_PROTOCOL_MEMORY) {
+        encoder->mNetwork = makeNetworkSender(protocol);
+        if (!encoder->mNetwork)
+            return nullptr;
+    }
+    std::random_device random;
+    encoder->mStreamId = random();
+    return encoder;
+}
+
+Encoder::~Encoder()
+{
+    if (mThread.joinable()) {
+        mThread.request_stop();
+        mThread.join();
+    }
+}
+
+bool Encoder::setFormat(const StreamFormat &format, bool compressed, uint32_t level)
+{
+    if (!isValidFormat(format))
+        return false;
+    std::lock_guard lock(mMutex);
+    mFormat = format;
+    mCompressed = compressed;
+    mQuality = JpegCodec::qualityForLevel(level);
+    // A segment made for smaller frames is made again; its readers follow.
+    if (mShm && mShm->capacity() < maxPayloadSize(format, true)) {
+        mShm.reset();
+        mHaveDestination = openMemory(mPort);
+    }
+    return true;
+}
+
+bool Encoder::openMemory(uint16_t port)
+{
+    ShmWriter::OpenResult result{};
+    mShm = ShmWriter::open(port, maxPayloadSize(mFormat, true), mStreamId, result);
+    return mShm != nullptr;
+}
+
+bool Encoder::setDestination(const std::string &address, uint32_t port)
+{
+    if (port == 0 || port > 65535)
+        return false;
+    std::lock_guard lock(mMutex);
+    if (mProtocol == ZUN_PROTOCOL_MEMORY) {
+        if (mShm && mPort == port)
+            return true;
+        mShm.reset();
+        mPort = uint16_t(port);
+        mHaveDestination = openMemory(mPort);
+        return mHaveDestination;
+    }
+    if (!mNetwork->setDestination(address, uint16_t(port))) {
+        mHaveDestination = false;
+        return false;
+    }
+    mPort = uint16_t(port);
+    mHaveDestination = true;
+    if (!mThread.joinable())
+        mThread = std::jthread([this](std::stop_token stop) { sendLoop(stop); });
+    return true;
+}
+
+bool Encoder::encode(const uint8_t *pixels)
+{
+    std::lock_guard lock(mMutex);
+    if (!mHaveDestination)
+        return false;
+    FrameMeta meta;
+    meta.sendTimeNs = monotonicNowNs();
+    meta.format = mFormat;
+    meta.compressed = mCompressed;
+    meta.streamId = mStreamId;
+    meta.frameNumber = mFrameNumber++;
+    return mShm ? encodeToMemory(pixels, meta) : encodeToNetwork(pixels, meta);
+}
+
+bool Encoder::encodeToMemory(const uint8_t *pixels, FrameMeta &meta)
+{
+    std::span<const uint8_t> payload;
+    if (meta.compressed) {
+        payload = mCodec.encode(meta.format, pixels, mQuality);
+        if (payload.empty())
+            return false;
+        // A picture that does not shrink travels raw.
+        if (payload.size() > maxPayloadSize(meta.format, true))
+            meta.compressed = false;
+    }
+    if (!meta.compressed)
+        payload = {pixels, byteSize(meta.format)};
+    uint8_t *slot = mShm->beginFrame();
+    if (!slot) {
+        ++mDropped; // every slot held by readers
+        return true;
+    }
+    std::memcpy(slot, payload.data(), payload.size());
+    mShm->publishFrame(meta, uint32_t(payload.size()));
+    ++mSent;
+    mBytes += payload.size();
+    return true;
+}
+
+bool Encoder::encodeToNetwork(const uint8_t *pixels, FrameMeta &meta)
+{
+    EncodedFrame frame = mQueue.takeSpare();
+    if (meta.compressed) {
+        const auto jpeg = mCodec.encode(meta.format, pixels, mQuality);
+        if (jpeg.empty())
+            return false;
+        if (jpeg.size() <= maxPayloadSize(meta.format, true))
+            frame.payload.assign(jpeg.begin(), jpeg.end());
+        else
+            meta.compressed = false;
+    }
+    if (!meta.compressed)
+        frame.payload.assign(pixels, pixels + byteSize(meta.format));
+    frame.meta = meta;
+    if (!mQueue.push(std::move(frame)))
+        ++mDropped;
+    return true;
+}
+
+void Encoder::sendLoop(std::stop_token stop)
+{
+    while (auto frame = mQueue.pop(stop)) {
+        if (mNetwork->send(frame->meta, frame->payload)) {
+            ++mSent;
+            mBytes += frame->payload.size();
+        } else {
+            ++mDropped;
+        }
+        mQueue.recycle(std::move(*frame));
+    }
+}
+
+ZunStreamStats Encoder::stats() const
+{
+    ZunStreamStats stats{};
+    stats.framesSent = mSent.load();
+    stats.framesDropped = mDropped.load();
+    stats.bytesTransferred = mBytes.load();
+    return stats;
+}
+
+} // namespace zun

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "handle.h"
+#include "jpegcodec.h"
+#include "sendqueue.h"
+#include "zunVidStreamLib2.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace zun {
+
+class NetworkSender;
+class ShmWriter;
+
+// Takes frames from zunEncode, copies or compresses them at once, and hands them to the
+// transport: straight into a shared-memory slot, or through a queue of two frames to its
+// own sending thread for the network.
+class Encoder : public Handle {
+public:
+    // Null for a protocol that cannot send or a bad format.
+    static std::shared_ptr<Encoder> make(uint32_t protocol, const StreamFormat &format);
+    ~Encoder() override;
+
+    bool setFormat(const StreamFormat &format, bool compressed, uint32_t level);
+    bool setDestination(const std::string &address, uint32_t port);
+    bool encode(const uint8_t *pixels);
+    ZunStreamStats stats() const;
+
+private:
+    Encoder() = default;
+    bool openMemory(uint16_t port);
+    bool encodeToMemory(const uint8_t *pixels, FrameMeta &meta);
+    bool encodeToNetwork(const uint8_t *pixels, FrameMeta &meta);
+    void sendLoop(std::stop_token stop);
+
+    uint32_t mProtocol = 0;
+    uint32_t mStreamId = 0;
+    mutable std::mutex mMutex;
+    StreamFormat mFormat{};
+    bool mCompressed = false;
+    int mQuality = 100;
+    uint32_t mFrameNumber = 0;
+    bool mHaveDestination = false;
+    uint16_t mPort = 0;
+    JpegCodec mCodec;
+
+    std::unique_ptr<ShmWriter> mShm;
+    std::unique_ptr<NetworkSender> mNetwork;
+    SendQueue mQueue;
+
+    std::atomic<uint64_t> mSent{0};
+    std::atomic<uint64_t> mDropped{0};
+    std::atomic<uint64_t> mBytes{0};
+    std::jthread mThread; // last: stops before what it uses goes
+};
+
+} // namespace zun

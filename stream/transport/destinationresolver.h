@@ -1,0 +1,35 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace zun {
+
+// Turns the address text given to a sender into a socket address without making the
+// caller wait: dotted addresses at once, host names on a thread of their own.
+class DestinationResolver {
+public:
+    enum class State { None, Resolving, Ready, Failed };
+    struct Target {
+        uint64_t generation = 0; // changes with every set()
+        State state = State::None;
+        sockaddr_in address{};
+        std::optional<in_addr> interface;
+    };
+
+    DestinationResolver();
+
+    // False for text that can never name a destination; the target is then Failed.
+    bool set(const std::string &text, uint16_t port);
+    Target current() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> mShared;
+};
+
+} // namespace zun

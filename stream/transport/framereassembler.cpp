@@ -1,0 +1,231 @@
+#include "framereassembler.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zun {
+namespace {
+
+// Frame numbers wrap; "a is older than b" in serial-number order.
+bool olderThan(uint32_t a, uint32_t b)
+{
+    return int32_t(a - b) < 0;
+}
+
+constexpr uint32_t kStaleWindow = 1024;
+constexpr size_t kMaxSpare = 2;
+constexpr size_t kMaxSpareBytes = size_t(64) << 20;
+
+} // namespace
+
+FrameReassembler::Result FrameReassembler::add(const WireHeader &header,
+                                               std::span<const uint8_t> piece, uint64_t nowNs)
+{
+    if (piece.size() != header.pieceLength)
+        return Result::Rejected;
+    Stream &stream = streamFor(header.meta.streamId, nowNs);
+    const uint32_t number = header.meta.frameNumber;
+    // A late piece of a frame already delivered or passed over; far behind is a restarted count.
+    if (stream.anyDelivered && stream.lastDelivered - number < kStaleWindow)
+        return Result::Stale;
+
+    auto it = std::find_if(stream.partials.begin(), stream.partials.end(),
+                           [number](const Partial &p) { return p.meta.frameNumber == number; });
+    Partial *partial = nullptr;
+    if (it == stream.partials.end()) {
+        partial = startFrame(stream, header, nowNs);
+        if (!partial)
+            return Result::Rejected;
+    } else {
+        partial = &*it;
+        const StreamFormat &a = partial->meta.format;
+        const StreamFormat &b = header.meta.format;
+        if (partial->total != header.totalLength || partial->meta.compressed != header.meta.compressed
+            || a.width != b.width || a.height != b.height || a.depth != b.depth)
+            return Result::Rejected;
+    }
+
+    const uint32_t begin = header.pieceOffset;
+    const uint32_t end = begin + header.pieceLength;
+    std::memcpy(partial->data.data() + begin, piece.data(), piece.size());
+    partial->lastNs = nowNs;
+    const size_t index = size_t(partial - stream.partials.data());
+    if (!insertRange(*partial, begin, end)) {
+        dropPartial(stream, index);
+        return Result::Rejected;
+    }
+    if (partial->covered != partial->total)
+        return Result::Accepted;
+
+    recycle(std::move(mCompleted.payload));
+    mCompleted.meta = partial->meta;
+    mCompleted.payload = std::move(partial->data);
+    mBytesHeld -= partial->total;
+    stream.partials.erase(stream.partials.begin() + ptrdiff_t(index));
+    stream.anyDelivered = true;
+    stream.lastDelivered = number;
+    for (size_t i = stream.partials.size(); i-- > 0;) {
+        if (olderThan(stream.partials[i].meta.frameNumber, number))
+            dropPartial(stream, i);
+    }
+    return Result::Completed;
+}
+
+void FrameReassembler::take(EncodedFrame &frame)
+{
+    frame.meta = mCompleted.meta;
+    std::swap(frame.payload, mCompleted.payload);
+    recycle(std::move(mCompleted.payload));
+    mCompleted.payload = {};
+}
+
+void FrameReassembler::expire(uint64_t nowNs)
+{
+    for (size_t s = mStreams.size(); s-- > 0;) {
+        Stream &stream = mStreams[s];
+        for (size_t i = stream.partials.size(); i-- > 0;) {
+            if (nowNs - stream.partials[i].lastNs > mLimits.timeoutNs)
+                dropPartial(stream, i);
+        }
+        if (stream.partials.empty() && nowNs - stream.lastNs > mLimits.streamForgetNs)
+            mStreams.erase(mStreams.begin() + ptrdiff_t(s));
+    }
+}
+
+FrameReassembler::Stream &FrameReassembler::streamFor(uint32_t id, uint64_t nowNs)
+{
+    auto it = std::find_if(mStreams.begin(), mStreams.end(),
+                           [id](const Stream &s) { return s.id == id; });
+    if (it == mStreams.end()) {
+        if (mStreams.size() >= mLimits.maxStreams) {
+            auto quietest = std::min_element(mStreams.begin(), mStreams.end(),
+                [](const Stream &a, const Stream &b) { return a.lastNs < b.lastNs; });
+            while (!quietest->partials.empty())
+                dropPartial(*quietest, quietest->partials.size() - 1);
+            mStreams.erase(quietest);
+        }
+        mStreams.push_back(Stream{});
+        it = mStreams.end() - 1;
+        it->id = id;
+    }
+    it->lastNs = nowNs;
+    return *it;
+}
+
+FrameReassembler::Partial *FrameReassembler::startFrame(Stream &stream, const WireHeader &header,
+                                                        uint64_t nowNs)
+{
+    if (header.totalLength > mLimits.maxBytes)
+        return nullptr;
+    if (stream.partials.size() >= mLimits.maxFramesPerStream) {
+        auto oldest = std::min_element(stream.partials.begin(), stream.partials.end(),
+            [](const Partial &a, const Partial &b) {
+                return olderThan(a.meta.frameNumber, b.meta.frameNumber);
+            });
+        // A piece older than every frame in progress is not worth a slot.
+        if (olderThan(header.meta.frameNumber, oldest->meta.frameNumber))
+            return nullptr;
+        dropPartial(stream, size_t(oldest - stream.partials.begin()));
+    }
+    while (mBytesHeld + header.totalLength > mLimits.maxBytes) {
+        if (!evictOldestPartial())
+            return nullptr;
+    }
+    // evictOldestPartial may have dropped streams' frames but never a stream, so stream holds.
+    Partial partial;
+    partial.meta = header.meta;
+    partial.total = header.totalLength;
+    partial.lastNs = nowNs;
+    partial.data = takeBuffer(header.totalLength);
+    mBytesHeld += header.totalLength;
+    stream.partials.push_back(std::move(partial));
+    return &stream.partials.back();
+}
+
+bool FrameReassembler::insertRange(Partial &partial, uint32_t begin, uint32_t end)
+{
+    auto &ranges = partial.ranges;
+    if (ranges.empty() || ranges.back().second < begin) {
+        if (ranges.size() >= mLimits.maxGapsPerFrame)
+            return false;
+        ranges.emplace_back(begin, end);
+        partial.covered += end - begin;
+        return true;
+    }
+    // First range that ends at or after begin: it and the following ones may touch [begin, end).
+    auto first = std::lower_bound(ranges.begin(), ranges.end(), begin,
+                                  [](const auto &r, uint32_t value) { return r.second < value; });
+    auto last = first;
+    uint32_t mergedBegin = begin;
+    uint32_t mergedEnd = end;
+    uint32_t already = 0;
+    while (last != ranges.end() && last->first <= end) {
+        mergedBegin = std::min(mergedBegin, last->first);
+        mergedEnd = std::max(mergedEnd, last->second);
+        already += last->second - last->first;
+        ++last;
+    }
+    if (first == last) {
+        if (ranges.size() >= mLimits.maxGapsPerFrame)
+            return false;
+        ranges.insert(first, {begin, end});
+        partial.covered += end - begin;
+        return true;
+    }
+    *first = {mergedBegin, mergedEnd};
+    ranges.erase(first + 1, last);
+    partial.covered += (mergedEnd - mergedBegin) - already;
+    return true;
+}
+
+void FrameReassembler::dropPartial(Stream &stream, size_t index)
+{
+    Partial &partial = stream.partials[index];
+    mBytesHeld -= partial.total;
+    ++mIncomplete;
+    recycle(std::move(partial.data));
+    stream.partials.erase(stream.partials.begin() + ptrdiff_t(index));
+}
+
+bool FrameReassembler::evictOldestPartial()
+{
+    Stream *victimStream = nullptr;
+    size_t victim = 0;
+    for (Stream &stream : mStreams) {
+        for (size_t i = 0; i < stream.partials.size(); ++i) {
+            if (!victimStream || stream.partials[i].lastNs < victimStream->partials[victim].lastNs) {
+                victimStream = &stream;
+                victim = i;
+            }
+        }
+    }
+    if (!victimStream)
+        return false;
+    dropPartial(*victimStream, victim);
+    return true;
+}
+
+std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
+{
+    std::vector<uint8_t> buffer;
+    auto fit = std::find_if(mSpare.begin(), mSpare.end(),
+                            [size](const auto &b) { return b.capacity() >= size; });
+    if (fit != mSpare.end()) {
+        buffer = std::move(*fit);
+        mSpare.erase(fit);
+    }
+    // Resizing a recycled buffer only clears bytes it never had.
+    buffer.resize(size);
+    return buffer;
+}
+
+void FrameReassembler::recycle(std::vector<uint8_t> &&buffer)
+{
+    if (buffer.capacity() == 0 || buffer.capacity() > kMaxSpareBytes)
+        return;
+    if (mSpare.size() >= kMaxSpare)
+        mSpare.erase(mSpare.begin());
+    mSpare.push_back(std::move(buffer));
+}
+
+} // namespace zun

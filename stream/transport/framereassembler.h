@@ -1,0 +1,73 @@
+#pragma once
+
+#include "wireheader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace zun {
+
+// Puts frames back together from their pieces, apart for every stream id. Only whole
+// frames come out; memory held is bounded by the limits whatever arrives.
+class FrameReassembler {
+public:
+    struct Limits {
+        size_t maxBytes = size_t(320) << 20; // room for one frame of the largest format and more
+        size_t maxStreams = 16;
+        size_t maxFramesPerStream = 4;
+        size_t maxGapsPerFrame = 1024;
+        uint64_t timeoutNs = 300'000'000; // since the frame's last piece
+        uint64_t streamForgetNs = 10'000'000'000;
+    };
+    enum class Result { Accepted, Completed, Rejected, Stale };
+
+    FrameReassembler() = default;
+    explicit FrameReassembler(const Limits &limits) : mLimits(limits) {}
+
+    // piece holds exactly header.pieceLength bytes. Completed: take() the frame now.
+    Result add(const WireHeader &header, std::span<const uint8_t> piece, uint64_t nowNs);
+    // Moves out the frame the last add() completed; frame's old payload buffer is reused.
+    void take(EncodedFrame &frame);
+    // Drops frames that have waited too long for a piece.
+    void expire(uint64_t nowNs);
+
+    uint64_t framesIncomplete() const { return mIncomplete; }
+    size_t bytesHeld() const { return mBytesHeld; }
+
+private:
+    struct Partial {
+        FrameMeta meta;
+        uint32_t total = 0;
+        uint32_t covered = 0;
+        uint64_t lastNs = 0;
+        std::vector<uint8_t> data;
+        std::vector<std::pair<uint32_t, uint32_t>> ranges; // received [begin, end), sorted, merged
+    };
+    struct Stream {
+        uint32_t id = 0;
+        bool anyDelivered = false;
+        uint32_t lastDelivered = 0;
+        uint64_t lastNs = 0;
+        std::vector<Partial> partials;
+    };
+
+    Stream &streamFor(uint32_t id, uint64_t nowNs);
+    Partial *startFrame(Stream &stream, const WireHeader &header, uint64_t nowNs);
+    bool insertRange(Partial &partial, uint32_t begin, uint32_t end);
+    void dropPartial(Stream &stream, size_t index);
+    bool evictOldestPartial();
+    std::vector<uint8_t> takeBuffer(uint32_t size);
+    void recycle(std::vector<uint8_t> &&buffer);
+
+    Limits mLimits;
+    std::vector<Stream> mStreams;
+    std::vector<std::vector<uint8_t>> mSpare;
+    EncodedFrame mCompleted;
+    size_t mBytesHeld = 0;
+    uint64_t mIncomplete = 0;
+};
+
+} // namespace zun

@@ -1,0 +1,184 @@
+#include "tcpreceiver.h"
+
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+namespace zun {
+namespace {
+
+// Payload memory grows with what has arrived, so a peer that announces a large frame and
+// stalls holds little.
+constexpr size_t kFirstChunk = 256 * 1024;
+constexpr int kMaxEvents = 16;
+
+} // namespace
+
+bool TcpReceiver::listen(uint16_t port)
+{
+    mConnections.clear();
+    mListener.reset();
+    mEpoll.reset();
+    if (port == 0)
+        return false;
+    SocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    SocketFd epoll(::epoll_create1(EPOLL_CLOEXEC));
+    if (!fd.valid() || !epoll.valid())
+        return false;
+    const int on = 1;
+    setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0
+        || ::listen(fd.get(), 16) != 0)
+        return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = nullptr; // the listener
+    if (epoll_ctl(epoll.get(), EPOLL_CTL_ADD, fd.get(), &event) != 0)
+        return false;
+    mListener = std::move(fd);
+    mEpoll = std::move(epoll);
+    return true;
+}
+
+bool TcpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout)
+{
+    const auto wait = std::max(timeout, std::chrono::milliseconds(0));
+    if (!mListener.valid()) {
+        // Nothing to wait on: still honour the time, so a polling caller does not spin.
+        std::this_thread::sleep_for(wait);
+        return false;
+    }
+    const uint64_t deadline = monotonicNowNs() + uint64_t(wait.count()) * 1000000;
+    for (;;) {
+        uint64_t now = monotonicNowNs();
+        closeStalled(now);
+        const int waitMs = now >= deadline ? 0 : int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 500));
+        epoll_event events[kMaxEvents];
+        const int count = epoll_wait(mEpoll.get(), events, kMaxEvents, waitMs);
+        if (count < 0 && errno != EINTR)
+            return false;
+        now = monotonicNowNs();
+        for (int i = 0; i < count; ++i) {
+            auto *connection = static_cast<Connection *>(events[i].data.ptr);
+            if (!connection) {
+                acceptAll(now);
+                continue;
+            }
+            // Events for a connection closed earlier in this batch are stale.
+            const auto it = std::find_if(mConnections.begin(), mConnections.end(),
+                                         [connection](const auto &c) { return c.get() == connection; });
+            if (it == mConnections.end())
+                continue;
+            switch (readFrom(*connection, now)) {
+            case ReadResult::Frame:
+                frame.meta = connection->header.meta;
+                connection->payload.resize(connection->header.totalLength);
+                std::swap(frame.payload, connection->payload);
+                connection->headerHave = 0;
+                connection->payloadHave = 0;
+                return true;
+            case ReadResult::Closed:
+                close(size_t(it - mConnections.begin()));
+                break;
+            case ReadResult::More:
+                break;
+            }
+        }
+        if (monotonicNowNs() >= deadline)
+            return false;
+    }
+}
+
+void TcpReceiver::acceptAll(uint64_t nowNs)
+{
+    for (;;) {
+        SocketFd fd(::accept4(mListener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd.valid())
+            return;
+        if (mConnections.size() >= kMaxConnections)
+            continue; // closed at once: the table is full
+        auto connection = std::make_unique<Connection>();
+        connection->socket = std::move(fd);
+        connection->lastProgressNs = nowNs;
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP;
+        event.data.ptr = connection.get();
+        if (epoll_ctl(mEpoll.get(), EPOLL_CTL_ADD, connection->socket.get(), &event) == 0)
+            mConnections.push_back(std::move(connection));
+    }
+}
+
+TcpReceiver::ReadResult TcpReceiver::readFrom(Connection &c, uint64_t nowNs)
+{
+    // Reads until the socket is empty or one message is whole, so a busy sender cannot
+    // starve the others: the next message waits for the next call.
+    for (;;) {
+        ssize_t n;
+        if (c.headerHave < WireHeader::kSize) {
+            n = ::recv(c.socket.get(), c.headerBytes.data() + c.headerHave,
+                       WireHeader::kSize - c.headerHave, 0);
+        } else {
+            const size_t total = c.header.totalLength;
+            if (c.payload.size() < total && c.payloadHave == c.payload.size())
+                c.payload.resize(std::min(total, std::max(c.payloadHave * 2, kFirstChunk)));
+            n = ::recv(c.socket.get(), c.payload.data() + c.payloadHave,
+                       std::min(c.payload.size(), total) - c.payloadHave, 0);
+        }
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? ReadResult::More
+                                                                             : ReadResult::Closed;
+        if (n == 0)
+            return ReadResult::Closed;
+        c.lastProgressNs = nowNs;
+        if (c.headerHave < WireHeader::kSize) {
+            c.headerHave += size_t(n);
+            if (c.headerHave < WireHeader::kSize)
+                continue;
+            const auto header = WireHeader::read(c.headerBytes);
+            // A message carries one whole frame.
+            if (!header || header->pieceOffset != 0 || header->pieceLength != header->totalLength) {
+                ++mRejected;
+                c.headerHave = 0; // not a frame in progress: no incomplete count on close
+                return ReadResult::Closed;
+            }
+            c.header = *header;
+            c.payloadHave = 0;
+        } else {
+            c.payloadHave += size_t(n);
+        }
+        if (c.headerHave == WireHeader::kSize && c.payloadHave == c.header.totalLength)
+            return ReadResult::Frame;
+    }
+}
+
+void TcpReceiver::close(size_t index)
+{
+    if (mConnections[index]->midMessage())
+        ++mIncomplete;
+    epoll_ctl(mEpoll.get(), EPOLL_CTL_DEL, mConnections[index]->socket.get(), nullptr);
+    mConnections.erase(mConnections.begin() + ptrdiff_t(index));
+}
+
+void TcpReceiver::closeStalled(uint64_t nowNs)
+{
+    for (size_t i = mConnections.size(); i-- > 0;) {
+        const Connection &c = *mConnections[i];
+        if (c.midMessage() && nowNs - c.lastProgressNs > kStallNs)
+            close(i);
+    }
+}
+
+ReceiveCounters TcpReceiver::counters() const
+{
+    return {mRejected, mIncomplete};
+}
+
+} // namespace zun

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "networktransport.h"
+#include "socketfd.h"
+#include "wireheader.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace zun {
+
+// Listens on all addresses and reads length-framed frames from several senders at once,
+// never letting one connection hold up another.
+class TcpReceiver : public NetworkReceiver {
+public:
+    static constexpr size_t kMaxConnections = 32;
+    static constexpr uint64_t kStallNs = 2'000'000'000; // mid-message without a byte
+
+    bool listen(uint16_t port) override;
+    bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) override;
+    ReceiveCounters counters() const override;
+
+    size_t connectionCount() const { return mConnections.size(); }
+
+private:
+    struct Connection {
+        SocketFd socket;
+        std::array<uint8_t, WireHeader::kSize> headerBytes{};
+        size_t headerHave = 0;
+        WireHeader header;
+        std::vector<uint8_t> payload;
+        size_t payloadHave = 0;
+        uint64_t lastProgressNs = 0;
+        bool midMessage() const { return headerHave > 0; }
+    };
+    enum class ReadResult { More, Frame, Closed };
+
+    void acceptAll(uint64_t nowNs);
+    ReadResult readFrom(Connection &connection, uint64_t nowNs);
+    void close(size_t index);
+    void closeStalled(uint64_t nowNs);
+
+    SocketFd mListener;
+    SocketFd mEpoll;
+    std::vector<std::unique_ptr<Connection>> mConnections;
+    uint64_t mRejected = 0;
+    uint64_t mIncomplete = 0;
+};
+
+} // namespace zun

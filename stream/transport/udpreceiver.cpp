@@ -1,0 +1,149 @@
+#include "udpreceiver.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+#include <thread>
+
+namespace zun {
+namespace {
+
+constexpr size_t kMaxDatagram = 65536;
+// Holds a raw 1080p frame and more, so a burst on loopback is not cut short.
+constexpr int kReceiveBuffer = 32 << 20;
+constexpr int kDatagramsPerTimeCheck = 64;
+
+void enlargeReceiveBuffer(int fd)
+{
+    int size = kReceiveBuffer;
+    // Force goes past net.core.rmem_max where the process may; otherwise take what is allowed.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+} // namespace
+
+UdpReceiver::UdpReceiver() : UdpReceiver(FrameReassembler::Limits{}) {}
+
+UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits)
+    : mReassembler(limits), mDatagram(kMaxDatagram)
+{
+}
+
+bool UdpReceiver::listen(uint16_t port)
+{
+    mSocket.reset();
+    if (port == 0)
+        return false;
+    SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
+        return false;
+    const int on = 1;
+    // Several receivers on one host share a multicast port.
+    setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#ifdef IP_MULTICAST_ALL
+    const int off = 0;
+    setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+#endif
+    enlargeReceiveBuffer(fd.get());
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+        return false;
+    mSocket = std::move(fd);
+    joinGroup();
+    return true;
+}
+
+void UdpReceiver::joinGroup()
+{
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return;
+    std::set<unsigned> joined;
+    for (const ifaddrs *ifa = list; ifa; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !(ifa->ifa_flags & IFF_UP))
+            continue;
+        // Loopback rarely says it carries multicast, yet same-host streams need it.
+        if (!(ifa->ifa_flags & (IFF_MULTICAST | IFF_LOOPBACK)))
+            continue;
+        const unsigned index = if_nametoindex(ifa->ifa_name);
+        if (index == 0 || !joined.insert(index).second)
+            continue;
+        ip_mreqn request{};
+        inet_pton(AF_INET, kGroup, &request.imr_multiaddr);
+        request.imr_ifindex = int(index);
+        // A failed join (no address yet, table full) leaves unicast and other interfaces working.
+        setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+    }
+    freeifaddrs(list);
+}
+
+bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout)
+{
+    const auto wait = std::max(timeout, std::chrono::milliseconds(0));
+    if (!mSocket.valid()) {
+        // Nothing to wait on: still honour the time, so a polling caller does not spin.
+        std::this_thread::sleep_for(wait);
+        return false;
+    }
+    const uint64_t deadline = monotonicNowNs() + uint64_t(wait.count()) * 1000000;
+    for (;;) {
+        for (int i = 0; i < kDatagramsPerTimeCheck; ++i) {
+            bool completed = false;
+            if (!readOne(frame, completed))
+                break;
+            if (completed)
+                return true;
+        }
+        const uint64_t now = monotonicNowNs();
+        mReassembler.expire(now);
+        if (now >= deadline)
+            return false;
+        pollfd pfd{mSocket.get(), POLLIN, 0};
+        const int waitMs = int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 1000));
+        if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
+{
+    const ssize_t n = ::recv(mSocket.get(), mDatagram.data(), mDatagram.size(), MSG_TRUNC);
+    if (n < 0)
+        return false;
+    const std::span<const uint8_t> datagram(mDatagram.data(), std::min(size_t(n), mDatagram.size()));
+    const auto header = WireHeader::read(datagram);
+    if (!header || size_t(n) != WireHeader::kSize + header->pieceLength) {
+        ++mRejected;
+        return true;
+    }
+    switch (mReassembler.add(*header, datagram.subspan(WireHeader::kSize), monotonicNowNs())) {
+    case FrameReassembler::Result::Completed:
+        mReassembler.take(frame);
+        completed = true;
+        break;
+    case FrameReassembler::Result::Rejected:
+        ++mRejected;
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+ReceiveCounters UdpReceiver::counters() const
+{
+    return {mRejected, mReassembler.framesIncomplete()};
+}
+
+} // namespace zun

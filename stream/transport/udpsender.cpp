@@ -1,0 +1,120 @@
+#include "udpsender.h"
+
+#include "wireheader.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace zun {
+namespace {
+
+constexpr size_t kIpUdpOverhead = 20 + 8;
+constexpr size_t kMaxUdpPayload = 65507;
+constexpr int kSendBuffer = 4 << 20;
+
+bool isMulticast(const in_addr &addr)
+{
+    return (ntohl(addr.s_addr) & 0xF0000000u) == 0xE0000000u;
+}
+
+} // namespace
+
+bool UdpSender::setDestination(const std::string &address, uint16_t port)
+{
+    return mResolver.set(address, port);
+}
+
+bool UdpSender::applyTarget()
+{
+    const DestinationResolver::Target target = mResolver.current();
+    if (target.generation == mAppliedGeneration)
+        return mSocket.valid();
+    if (target.state == DestinationResolver::State::Resolving)
+        return false;
+    mAppliedGeneration = target.generation;
+    mSocket.reset();
+    mPieceSize = 0;
+    if (target.state != DestinationResolver::State::Ready)
+        return false;
+
+    SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
+        return false;
+    const int size = kSendBuffer;
+    if (setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    // A stalled send must not keep the encoder's thread from stopping.
+    const timeval sendTimeout{0, 50000};
+    setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    if (isMulticast(target.address.sin_addr)) {
+        const unsigned char ttl = 1;
+        const unsigned char loop = 1;
+        setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+        setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+        if (target.interface) {
+            ip_mreqn request{};
+            request.imr_address = *target.interface;
+            if (setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof request) != 0)
+                return false;
+        }
+    }
+    // Connecting picks the route once, which also tells the MTU of the interface it leaves by.
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&target.address),
+                  sizeof target.address) != 0)
+        return false;
+    int mtu = 0;
+    socklen_t length = sizeof mtu;
+    if (getsockopt(fd.get(), IPPROTO_IP, IP_MTU, &mtu, &length) != 0 || mtu <= int(kIpUdpOverhead + WireHeader::kSize))
+        mtu = 1500;
+    mPieceSize = std::min(size_t(mtu) - kIpUdpOverhead, kMaxUdpPayload) - WireHeader::kSize;
+    mSocket = std::move(fd);
+    return true;
+}
+
+bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
+{
+    if (!applyTarget() || payload.empty() || payload.size() > UINT32_MAX)
+        return false;
+    WireHeader header;
+    header.meta = meta;
+    header.totalLength = uint32_t(payload.size());
+    uint8_t bytes[WireHeader::kSize];
+    bool whole = true;
+    int index = 0;
+    for (size_t offset = 0; offset < payload.size(); offset += mPieceSize, ++index) {
+        header.pieceOffset = uint32_t(offset);
+        header.pieceLength = uint32_t(std::min(mPieceSize, payload.size() - offset));
+        if (index == mSkippedPiece)
+            continue;
+        header.write(std::span<uint8_t, WireHeader::kSize>(bytes));
+        if (!sendPiece(bytes, payload.data() + offset, header.pieceLength)) {
+            whole = false;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+        }
+    }
+    return whole;
+}
+
+bool UdpSender::sendPiece(const uint8_t *header, const uint8_t *data, size_t length)
+{
+    iovec parts[2] = {{const_cast<uint8_t *>(header), WireHeader::kSize},
+                      {const_cast<uint8_t *>(data), length}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    // A refusal reported for an earlier datagram (no receiver yet) is not this one's fault.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::sendmsg(mSocket.get(), &message, MSG_NOSIGNAL) >= 0)
+            return true;
+        if (errno != EINTR && errno != ECONNREFUSED)
+            return false;
+    }
+    return false;
+}
+
+} // namespace zun

@@ -1,0 +1,92 @@
+#include "wireheader.h"
+
+#include "../format.h"
+
+namespace zun {
+namespace {
+
+class Writer {
+public:
+    explicit Writer(uint8_t *out) : mOut(out) {}
+    void put(uint64_t value, int bytes)
+    {
+        for (int i = bytes - 1; i >= 0; --i)
+            *mOut++ = uint8_t(value >> (8 * i));
+    }
+
+private:
+    uint8_t *mOut;
+};
+
+class Reader {
+public:
+    explicit Reader(const uint8_t *in) : mIn(in) {}
+    uint64_t get(int bytes)
+    {
+        uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = (value << 8) | *mIn++;
+        return value;
+    }
+
+private:
+    const uint8_t *mIn;
+};
+
+} // namespace
+
+void WireHeader::write(std::span<uint8_t, kSize> out) const
+{
+    Writer w(out.data());
+    w.put(kMagic, 4);
+    w.put(kVersion, 1);
+    w.put(meta.compressed ? kFlagCompressed : 0, 1);
+    w.put(0, 2); // reserved
+    w.put(meta.streamId, 4);
+    w.put(meta.frameNumber, 4);
+    w.put(meta.format.width, 2);
+    w.put(meta.format.height, 2);
+    w.put(meta.format.depth, 2);
+    w.put(meta.format.orientation, 2);
+    w.put(totalLength, 4);
+    w.put(pieceOffset, 4);
+    w.put(pieceLength, 4);
+    w.put(meta.sendTimeNs, 8);
+}
+
+std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
+{
+    if (in.size() < kSize)
+        return std::nullopt;
+    Reader r(in.data());
+    if (r.get(4) != kMagic || r.get(1) != kVersion)
+        return std::nullopt;
+    const uint64_t flags = r.get(1);
+    if ((flags & ~uint64_t(kFlagCompressed)) != 0 || r.get(2) != 0)
+        return std::nullopt;
+
+    WireHeader h;
+    h.meta.compressed = (flags & kFlagCompressed) != 0;
+    h.meta.streamId = uint32_t(r.get(4));
+    h.meta.frameNumber = uint32_t(r.get(4));
+    h.meta.format.width = uint16_t(r.get(2));
+    h.meta.format.height = uint16_t(r.get(2));
+    h.meta.format.depth = uint16_t(r.get(2));
+    h.meta.format.orientation = uint16_t(r.get(2));
+    h.totalLength = uint32_t(r.get(4));
+    h.pieceOffset = uint32_t(r.get(4));
+    h.pieceLength = uint32_t(r.get(4));
+    h.meta.sendTimeNs = r.get(8);
+
+    if (!isValidFormat(h.meta.format))
+        return std::nullopt;
+    const uint64_t total = h.totalLength;
+    if (h.meta.compressed ? (total == 0 || total > maxPayloadSize(h.meta.format, true))
+                          : total != byteSize(h.meta.format))
+        return std::nullopt;
+    if (h.pieceLength == 0 || uint64_t(h.pieceOffset) + h.pieceLength > total)
+        return std::nullopt;
+    return h;
+}
+
+} // namespace zun

@@ -1,0 +1,58 @@
+// The read buffer behind decoded frames: FIFO order and its bound, the adaptive newest-only rule.
+
+#include "readbuffer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::unique_ptr<zun::DecodedFrame> frame(uint32_t number)
+{
+    auto f = std::make_unique<zun::DecodedFrame>();
+    f->meta.frameNumber = number;
+    return f;
+}
+
+TEST(ReadBuffer, FifoKeepsOrderAndDropsTheOldestWhenFull)
+{
+    zun::ReadBuffer buffer;
+    for (uint32_t i = 0; i < 3; ++i)
+        buffer.push(frame(i));
+    for (uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(buffer.pop()->meta.frameNumber, i);
+    EXPECT_EQ(buffer.pop(), nullptr);
+    EXPECT_EQ(buffer.dropped(), 0u);
+
+    const uint32_t pushed = zun::ReadBuffer::kFifoDepth + 3;
+    for (uint32_t i = 0; i < pushed; ++i)
+        buffer.push(frame(i));
+    EXPECT_EQ(buffer.dropped(), 3u);
+    for (uint32_t i = 3; i < pushed; ++i)
+        EXPECT_EQ(buffer.pop()->meta.frameNumber, i);
+    EXPECT_EQ(buffer.pop(), nullptr);
+}
+
+TEST(ReadBuffer, AdaptiveHandsALaggingReaderTheNewestFrame)
+{
+    zun::ReadBuffer buffer;
+    buffer.setAdaptive(true);
+    for (uint32_t i = 0; i < 5; ++i)
+        buffer.push(frame(i));
+    EXPECT_EQ(buffer.pop()->meta.frameNumber, 4u);
+    EXPECT_EQ(buffer.pop(), nullptr);
+    EXPECT_EQ(buffer.dropped(), 4u);
+}
+
+TEST(ReadBuffer, ReusesBuffersOfFramesRead)
+{
+    zun::ReadBuffer buffer;
+    auto f = frame(1);
+    f->pixels.resize(1000);
+    const uint8_t *storage = f->pixels.data();
+    buffer.recycle(std::move(f));
+    auto spare = buffer.takeSpare();
+    EXPECT_EQ(spare->pixels.data(), storage);
+    EXPECT_NE(buffer.takeSpare(), nullptr) << "an empty pool still gives a frame";
+}
+
+} // namespace

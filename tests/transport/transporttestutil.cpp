@@ -1,0 +1,87 @@
+#include "transporttestutil.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace zuntest {
+
+std::vector<uint8_t> pattern(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto &b : bytes) {
+        x = x * 1664525u + 1013904223u;
+        b = uint8_t(x >> 24);
+    }
+    return bytes;
+}
+
+zun::FrameMeta meta(StreamFormat format, uint32_t frameNumber, bool compressed, uint32_t streamId)
+{
+    zun::FrameMeta m;
+    m.format = format;
+    m.compressed = compressed;
+    m.streamId = streamId;
+    m.frameNumber = frameNumber;
+    m.sendTimeNs = zun::monotonicNowNs();
+    return m;
+}
+
+zun::WireHeader header(const zun::FrameMeta &meta, uint32_t total, uint32_t offset, uint32_t length)
+{
+    zun::WireHeader h;
+    h.meta = meta;
+    h.totalLength = total;
+    h.pieceOffset = offset;
+    h.pieceLength = length;
+    return h;
+}
+
+std::vector<uint8_t> datagram(const zun::WireHeader &header, const std::vector<uint8_t> &payload)
+{
+    std::vector<uint8_t> bytes(zun::WireHeader::kSize);
+    header.write(std::span<uint8_t, zun::WireHeader::kSize>(bytes.data(), zun::WireHeader::kSize));
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+bool receiveWithin(zun::NetworkReceiver &receiver, zun::EncodedFrame &frame,
+                   std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (receiver.receive(frame, std::chrono::milliseconds(20)))
+            return true;
+    }
+    return false;
+}
+
+RawUdp::RawUdp() : mFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+
+RawUdp::~RawUdp()
+{
+    ::close(mFd);
+}
+
+void RawUdp::send(uint16_t port, const std::vector<uint8_t> &bytes) const
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(mFd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+}
+
+size_t residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    size_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * size_t(sysconf(_SC_PAGESIZE));
+}
+
+} // namespace zuntest

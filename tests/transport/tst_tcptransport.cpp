@@ -1,0 +1,232 @@
+#include "transport/tcpreceiver.h"
+#include "transport/tcpsender.h"
+#include "transporttestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool eventually(const std::function<bool()> &condition, std::chrono::milliseconds limit = 3000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+// A bare TCP client that writes whatever a test wants.
+class RawTcp {
+public:
+    explicit RawTcp(uint16_t port) : mFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        mConnected = ::connect(mFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    }
+    ~RawTcp() { ::close(mFd); }
+    bool connected() const { return mConnected; }
+    void write(const std::vector<uint8_t> &bytes) const
+    {
+        [[maybe_unused]] auto n = ::send(mFd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    // The receiver closed its end: end of stream or a reset.
+    bool closedByPeer() const
+    {
+        pollfd pfd{mFd, POLLIN, 0};
+        if (::poll(&pfd, 1, 0) <= 0)
+            return false;
+        char c;
+        return ::recv(mFd, &c, 1, MSG_DONTWAIT) <= 0;
+    }
+
+private:
+    int mFd;
+    bool mConnected = false;
+};
+
+std::vector<uint8_t> message(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+{
+    const auto size = uint32_t(payload.size());
+    return zuntest::datagram(zuntest::header(meta, size, 0, size), payload);
+}
+
+void expectFrame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+{
+    EXPECT_EQ(got.meta.streamId, meta.streamId);
+    EXPECT_EQ(got.meta.frameNumber, meta.frameNumber);
+    EXPECT_EQ(got.meta.compressed, meta.compressed);
+    EXPECT_EQ(got.meta.format.depth, meta.format.depth);
+    EXPECT_EQ(got.meta.sendTimeNs, meta.sendTimeNs);
+    EXPECT_TRUE(got.payload == payload) << "frame " << meta.frameNumber;
+}
+
+} // namespace
+
+TEST(TcpStream, EveryDepthAndJpegArriveWhole)
+{
+    zun::TcpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21030));
+    zun::TcpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21030));
+    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    uint32_t n = 0;
+    std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> frames;
+    for (uint16_t depth = 0; depth <= 3; ++depth) {
+        const StreamFormat f{641, 479, depth, 1};
+        frames.emplace_back(zuntest::meta(f, ++n), zuntest::pattern(zun::byteSize(f), n));
+    }
+    const StreamFormat hd{1920, 1080, zun::kDepthRgb32, 1};
+    frames.emplace_back(zuntest::meta(hd, ++n), zuntest::pattern(zun::byteSize(hd), n));
+    for (uint32_t size : {1u, 50000u})
+        frames.emplace_back(zuntest::meta({640, 480, 1, 1}, ++n, true), zuntest::pattern(size, n));
+    for (const auto &[meta, payload] : frames) {
+        ASSERT_TRUE(sender.send(meta, payload));
+        zun::EncodedFrame got;
+        ASSERT_TRUE(zuntest::receiveWithin(receiver, got)) << "frame " << meta.frameNumber;
+        expectFrame(got, meta, payload);
+    }
+    EXPECT_EQ(receiver.counters().packetsRejected, 0u);
+}
+
+TEST(TcpStream, SenderBeforeReceiverAndReceiverRestartedMidFrame)
+{
+    zun::TcpSender sender;
+    ASSERT_TRUE(sender.setDestination("localhost", 21031));
+    const StreamFormat f{1920, 1080, zun::kDepthRgb32, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 7);
+    EXPECT_FALSE(sender.send(zuntest::meta(f, 1), payload)); // nobody there: dropped
+    std::this_thread::sleep_for(300ms);
+    uint32_t n = 1;
+    for (int round = 0; round < 3; ++round) {
+        auto receiver = std::make_unique<zun::TcpReceiver>();
+        ASSERT_TRUE(receiver->listen(21031));
+        // Reconnects within about a second of the listener appearing.
+        ASSERT_TRUE(eventually([&] { return sender.connected(); }, 2000ms)) << "round " << round;
+        zun::EncodedFrame got;
+        bool arrived = false;
+        for (int i = 0; i < 200 && !arrived; ++i) {
+            sender.send(zuntest::meta(f, ++n), payload);
+            arrived = receiver->receive(got, 10ms);
+        }
+        ASSERT_TRUE(arrived) << "round " << round;
+        EXPECT_EQ(got.payload, payload);
+        // Leave a frame half read, then go away: the sender must notice and start over.
+        sender.send(zuntest::meta(f, ++n), payload);
+        receiver->receive(got, 1ms);
+        receiver.reset();
+        EXPECT_TRUE(eventually([&] {
+            sender.send(zuntest::meta(f, ++n), payload);
+            return !sender.connected();
+        }));
+    }
+}
+
+TEST(TcpRobustness, BadPeersAreClosedWhileAGoodSenderStreams)
+{
+    zun::TcpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21032));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    const auto good = zuntest::pattern(zun::byteSize(f), 3);
+
+    RawTcp huge(21032), stalled(21032), garbage(21032);
+    ASSERT_TRUE(huge.connected() && stalled.connected() && garbage.connected());
+    // 1 GiB announced for a frame that can be at most a few hundred MiB.
+    const StreamFormat biggest{8192, 8192, zun::kDepthRgb32, 1};
+    huge.write(zuntest::datagram(zuntest::header(zuntest::meta(biggest, 1, true), 1u << 30, 0, 1u << 30), {}));
+    const auto whole = message(zuntest::meta(f, 1, false, 77), good);
+    stalled.write({whole.begin(), whole.begin() + ptrdiff_t(whole.size() / 2)});
+    garbage.write(zuntest::pattern(500, 1));
+
+    zun::TcpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21032));
+    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    int received = 0;
+    uint32_t n = 0;
+    const auto end = std::chrono::steady_clock::now() + 2500ms + std::chrono::nanoseconds(zun::TcpReceiver::kStallNs);
+    while (std::chrono::steady_clock::now() < end) {
+        const auto meta = zuntest::meta(f, ++n);
+        sender.send(meta, good);
+        zun::EncodedFrame got;
+        if (zuntest::receiveWithin(receiver, got, 200ms)) {
+            ++received;
+            EXPECT_EQ(got.payload, good);
+            EXPECT_EQ(got.meta.streamId, meta.streamId);
+        }
+    }
+    EXPECT_GT(received, int(n) / 2);
+    EXPECT_TRUE(huge.closedByPeer());
+    EXPECT_TRUE(garbage.closedByPeer());
+    EXPECT_TRUE(stalled.closedByPeer());
+    EXPECT_EQ(receiver.counters().packetsRejected, 2u);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
+    EXPECT_EQ(receiver.connectionCount(), 1u);
+}
+
+TEST(TcpRobustness, FullSocketReplacesTheQueuedFrameAndDeleteIsPrompt)
+{
+    // A peer that accepts and never reads.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(21033);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    const StreamFormat f{1920, 1080, zun::kDepthRgb32, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    auto sender = std::make_unique<zun::TcpSender>();
+    ASSERT_TRUE(sender->setDestination("127.0.0.1", 21033));
+    ASSERT_TRUE(eventually([&] { return sender->connected(); }));
+    for (uint32_t n = 0; n < 20; ++n) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(sender->send(zuntest::meta(f, n), payload));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms); // a copy, never a wait
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(sender->framesReplaced(), 0u);
+    const auto start = std::chrono::steady_clock::now();
+    sender.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+    ::close(listener);
+}
+
+TEST(TcpErrors, BadAddressesPortInUseAndNoListener)
+{
+    const StreamFormat f{16, 16, zun::kDepthGrey8, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    for (const char *address : {"", "no-such-host.invalid", "127.0.0.1@x", "127.0.0.1"}) {
+        const auto start = std::chrono::steady_clock::now();
+        {
+            zun::TcpSender sender;
+            sender.setDestination(address, 21034); // nobody listens there
+            for (uint32_t n = 0; n < 3; ++n) {
+                EXPECT_FALSE(sender.send(zuntest::meta(f, n), payload)) << address;
+                std::this_thread::sleep_for(20ms);
+            }
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << address;
+    }
+    zun::TcpReceiver first, second;
+    ASSERT_TRUE(first.listen(21035));
+    EXPECT_FALSE(second.listen(21035));
+    EXPECT_FALSE(second.listen(0));
+    zun::EncodedFrame got;
+    EXPECT_FALSE(second.receive(got, 10ms));
+}

@@ -1,0 +1,267 @@
+#include "transport/udpreceiver.h"
+#include "transport/udpsender.h"
+#include "transporttestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+void expectSame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+{
+    EXPECT_EQ(got.meta.streamId, meta.streamId);
+    EXPECT_EQ(got.meta.frameNumber, meta.frameNumber);
+    EXPECT_EQ(got.meta.compressed, meta.compressed);
+    EXPECT_EQ(got.meta.sendTimeNs, meta.sendTimeNs);
+    EXPECT_EQ(got.meta.format.width, meta.format.width);
+    EXPECT_EQ(got.meta.format.height, meta.format.height);
+    EXPECT_EQ(got.meta.format.depth, meta.format.depth);
+    EXPECT_TRUE(got.payload == payload) << "payload of frame " << meta.frameNumber << " differs";
+}
+
+// Sends one frame and checks that each receiver gets exactly it.
+void roundTrip(zun::UdpSender &sender, std::vector<zun::UdpReceiver *> receivers,
+               const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+{
+    ASSERT_TRUE(sender.send(meta, payload));
+    for (auto *receiver : receivers) {
+        zun::EncodedFrame got;
+        ASSERT_TRUE(zuntest::receiveWithin(*receiver, got)) << "frame " << meta.frameNumber << " receiver " << (receiver == receivers[0] ? 0 : 1)
+            << " rejected " << receiver->counters().packetsRejected << " incomplete "
+            << receiver->counters().framesIncomplete << " held " << receiver->bytesHeld();
+        expectSame(got, meta, payload);
+    }
+}
+
+// Every sender is a stream of its own: streamId tells them apart.
+std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> sampleFrames(uint32_t streamId = 1)
+{
+    std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> frames;
+    uint32_t n = 1;
+    for (uint16_t depth = 0; depth <= 3; ++depth) {
+        const StreamFormat f{641, 479, depth, 1};
+        frames.emplace_back(zuntest::meta(f, n, false, streamId), zuntest::pattern(zun::byteSize(f), n));
+        ++n;
+    }
+    const StreamFormat hd{1920, 1080, zun::kDepthRgb888, 1};
+    frames.emplace_back(zuntest::meta(hd, n, false, streamId), zuntest::pattern(zun::byteSize(hd), n));
+    ++n;
+    frames.emplace_back(zuntest::meta({1, 1, zun::kDepthGrey8, 1}, n, false, streamId), zuntest::pattern(4, n));
+    ++n;
+    // JPEG payloads travel as opaque bytes of any length up to the format's bound.
+    for (uint32_t size : {1u, 333u, 200001u}) {
+        frames.emplace_back(zuntest::meta({640, 480, zun::kDepthRgb888, 1}, n, true, streamId), zuntest::pattern(size, n));
+        ++n;
+    }
+    return frames;
+}
+
+bool inPrivateNamespace()
+{
+    return std::getenv("ZUN_TEST_NETNS") != nullptr;
+}
+
+#define REQUIRE_PRIVATE_NAMESPACE()                                                            \
+    if (!inPrivateNamespace())                                                                 \
+    GTEST_SKIP() << "multicast runs only in a private network namespace (tests/transport/netns.sh)"
+
+} // namespace
+
+TEST(UdpUnicast, EveryDepthAndJpegArriveWhole)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21010));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21010));
+    for (const auto &[meta, payload] : sampleFrames())
+        roundTrip(sender, {&receiver}, meta, payload);
+    EXPECT_GT(sender.pieceSize(), 60000u); // loopback takes near-64 KiB datagrams
+    EXPECT_EQ(receiver.counters().packetsRejected, 0u);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 0u);
+}
+
+TEST(UdpUnicast, SenderBeforeReceiverAndReceiverRestarted)
+{
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("localhost", 21011)); // a name, looked up off this thread
+    const StreamFormat f{320, 240, zun::kDepthRgb32, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    for (uint32_t n = 1; n <= 5; ++n) {
+        sender.send(zuntest::meta(f, n), payload); // nobody listens: dropped, no failure
+        std::this_thread::sleep_for(20ms);
+    }
+    uint32_t n = 10;
+    for (int round = 0; round < 2; ++round) {
+        zun::UdpReceiver receiver;
+        ASSERT_TRUE(receiver.listen(21011));
+        // The name may still be resolving: keep sending until a frame gets through.
+        zun::EncodedFrame got;
+        bool arrived = false;
+        for (int i = 0; i < 100 && !arrived; ++i) {
+            sender.send(zuntest::meta(f, ++n), payload);
+            arrived = receiver.receive(got, 20ms);
+        }
+        ASSERT_TRUE(arrived);
+        EXPECT_EQ(got.payload, payload);
+    }
+}
+
+TEST(UdpRobustness, MalformedDatagramsAreCountedAndTheNextGoodFrameTaken)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21012));
+    const StreamFormat f{64, 32, zun::kDepthRgb888, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 9);
+    const auto good = zuntest::datagram(zuntest::header(zuntest::meta(f, 1), zun::byteSize(f), 0,
+                                                        zun::byteSize(f)), payload);
+    auto altered = [&](size_t at, uint8_t value) { auto d = good; d[at] = value; return d; };
+    std::vector<std::vector<uint8_t>> bad = {
+        altered(0, 'X'),                                   // magic
+        altered(4, 9),                                     // version
+        altered(21, 7),                                    // depth 7
+        altered(25, 0x7f),                                 // total larger than the format
+        altered(29, 0x7f),                                 // offset past the total
+        {good.begin(), good.begin() + 30},                 // truncated header
+        {good.begin(), good.end() - 1},                    // shorter than its piece
+        {},                                                // empty datagram
+    };
+    zuntest::RawUdp raw;
+    for (const auto &d : bad)
+        raw.send(21012, d);
+    raw.send(21012, good);
+    zun::EncodedFrame got;
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.payload, payload);
+    EXPECT_EQ(receiver.counters().packetsRejected, bad.size());
+
+    const size_t before = zuntest::residentBytes();
+    std::mt19937 random(1);
+    for (int i = 0; i < 3000; ++i) {
+        std::vector<uint8_t> noise(random() % 1500);
+        for (auto &b : noise)
+            b = uint8_t(random());
+        if (i % 3 == 0 && noise.size() >= 8)
+            std::copy(good.begin(), good.begin() + 8, noise.begin()); // right magic, rest noise
+        raw.send(21012, noise);
+        if (i % 500 == 0)
+            receiver.receive(got, 0ms);
+    }
+    auto next = good;
+    next[15] = 2; // frame number 2
+    raw.send(21012, next);
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.frameNumber, 2u);
+    EXPECT_EQ(got.payload, payload);
+    EXPECT_GE(receiver.counters().packetsRejected, bad.size() + 2900);
+    EXPECT_EQ(receiver.bytesHeld(), 0u);
+    EXPECT_LT(zuntest::residentBytes(), before + (16u << 20));
+}
+
+TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21013));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21013));
+    const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
+    sender.setSkippedPiece(3);
+    EXPECT_TRUE(sender.send(zuntest::meta(f, 1), zuntest::pattern(zun::byteSize(f), 1)));
+    sender.setSkippedPiece(-1);
+    const auto second = zuntest::pattern(zun::byteSize(f), 2);
+    EXPECT_TRUE(sender.send(zuntest::meta(f, 2), second));
+    zun::EncodedFrame got;
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.frameNumber, 2u);
+    EXPECT_EQ(got.payload, second);
+    EXPECT_FALSE(receiver.receive(got, 50ms));
+    EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
+}
+
+TEST(UdpErrors, BadAddressesDropFramesAndNothingHangs)
+{
+    const StreamFormat f{16, 16, zun::kDepthGrey8, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    for (const char *address : {"", "   ", "127.0.0.1@", "239.255.105.88@eth0", "a b",
+                                "no-such-host.invalid", "999.1.1.1", "239.255.105.88@10.255.255.254"}) {
+        const auto start = std::chrono::steady_clock::now();
+        {
+            zun::UdpSender sender;
+            sender.setDestination(address, 21014);
+            for (uint32_t n = 0; n < 3; ++n)
+                EXPECT_FALSE(sender.send(zuntest::meta(f, n), payload)) << address;
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << address;
+    }
+    zun::UdpSender sender;
+    EXPECT_FALSE(sender.setDestination("127.0.0.1", 0));
+    EXPECT_FALSE(sender.send(zuntest::meta(f, 1), payload));
+    EXPECT_FALSE(zun::UdpSender().send(zuntest::meta(f, 1), payload)); // no destination yet
+}
+
+TEST(UdpErrors, PortInUseAndUnlistenedReceiver)
+{
+    const int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(21015);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    zun::UdpReceiver receiver;
+    EXPECT_FALSE(receiver.listen(21015));
+    zun::EncodedFrame got;
+    EXPECT_FALSE(receiver.receive(got, 10ms));
+    EXPECT_FALSE(receiver.listen(0));
+    ::close(blocker);
+    EXPECT_TRUE(receiver.listen(21015));
+}
+
+TEST(Multicast, TwoReceiversOnOnePortBothGetEveryFrame)
+{
+    REQUIRE_PRIVATE_NAMESPACE();
+    zun::UdpReceiver first, second;
+    ASSERT_TRUE(first.listen(21020));
+    ASSERT_TRUE(second.listen(21020));
+    uint32_t stream = 0;
+    for (const char *address : {"239.255.105.88", "239.255.105.88@127.0.0.1"}) {
+        zun::UdpSender sender;
+        ASSERT_TRUE(sender.setDestination(address, 21020));
+        for (const auto &[meta, payload] : sampleFrames(++stream))
+            roundTrip(sender, {&first, &second}, meta, payload);
+    }
+    EXPECT_EQ(first.counters().framesIncomplete, 0u);
+    EXPECT_EQ(second.counters().framesIncomplete, 0u);
+}
+
+TEST(Multicast, UnicastAndMulticastReachOneReceiver)
+{
+    REQUIRE_PRIVATE_NAMESPACE();
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21021));
+    const StreamFormat f{200, 100, zun::kDepthRgb565, 1};
+    zun::UdpSender group, direct;
+    ASSERT_TRUE(group.setDestination("239.255.105.88", 21021));
+    ASSERT_TRUE(direct.setDestination("127.0.0.1", 21021));
+    roundTrip(group, {&receiver}, zuntest::meta(f, 1, false, 1), zuntest::pattern(zun::byteSize(f), 1));
+    roundTrip(direct, {&receiver}, zuntest::meta(f, 1, false, 2), zuntest::pattern(zun::byteSize(f), 2));
+}
+
+TEST(Multicast, DatagramsFitAnEthernetSizedInterface)
+{
+    REQUIRE_PRIVATE_NAMESPACE();
+    ASSERT_EQ(std::system("ip link set lo mtu 1500"), 0);
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21022));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("239.255.105.88@127.0.0.1", 21022));
+    const StreamFormat f{1920, 1080, zun::kDepthRgb888, 1};
+    roundTrip(sender, {&receiver}, zuntest::meta(f, 1), zuntest::pattern(zun::byteSize(f), 1));
+    EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kSize, 1472u);
+    std::system("ip link set lo mtu 65536");
+}
