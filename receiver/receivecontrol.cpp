@@ -8,17 +8,19 @@ void MainWindow::stopStreamDecoder()
 {
     if (mStreamDecoder)
         mStreamDecoder->endDecoder();
+    QThread *finished = mDecoderThread;
     if (mDecoderThread) {
         mDecoderThread->quit();
         mDecoderThread->wait();
-        // Finished, so it can go now rather than pile up as a child until the window closes.
-        delete mDecoderThread;
         mDecoderThread = nullptr;
     }
     if (mStreamDecoder) {
         delete mStreamDecoder;
         mStreamDecoder = nullptr;
     }
+    // Gone now rather than kept as a child until the window closes, so that turning the channel
+    // knob does not pile up stopped thread objects.
+    delete finished;
 }
 
 void MainWindow::resetStream()

@@ -44,6 +44,9 @@ class tst_EndToEnd : public QObject
     Q_OBJECT
 
 private slots:
+    // Presets come from a test-only settings folder, never the user's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void rawPictureArrivesWhole()
     {
         MainWindow window;

@@ -68,6 +68,8 @@ class tst_ReceiveStatistics : public QObject
     Q_OBJECT
 
 private slots:
+    // Presets come from a test-only settings folder, never the user's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void nothingChangesWithinFirstSecond()

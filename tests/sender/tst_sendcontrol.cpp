@@ -41,6 +41,8 @@ class tst_SendControl : public QObject
     Q_OBJECT
 
 private slots:
+    // Presets come from a test-only settings folder, never the user's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void startAndStopCalls_data()

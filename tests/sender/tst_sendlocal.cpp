@@ -73,6 +73,9 @@ class tst_SendLocal : public QObject
     Q_OBJECT
 
 private slots:
+    // Presets come from a test-only settings folder, never the user's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void framesArriveWithExactPixels_data()
     {
         QTest::addColumn<int>("depth");

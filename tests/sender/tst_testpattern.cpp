@@ -78,6 +78,9 @@ class tst_TestPattern : public QObject
     Q_OBJECT
 
 private slots:
+    // Presets come from a test-only settings folder, never the user's.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void twoCallsLeaveTwoLinesOnGrey_data()
     {
         QTest::addColumn<int>("format");
