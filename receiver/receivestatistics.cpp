@@ -6,8 +6,17 @@
 #include <QDateTime>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
+
+// By depth code; a code past the end leaves the label as it was.
+const char *const kDepthNames[] = {
+    QT_TRANSLATE_NOOP("MainWindow", "16-bit"),
+    QT_TRANSLATE_NOOP("MainWindow", "24-bit"),
+    QT_TRANSLATE_NOOP("MainWindow", "32-bit"),
+    QT_TRANSLATE_NOOP("MainWindow", "8-bit"),
+};
 
 QString number(auto value)
 {
@@ -32,22 +41,8 @@ void MainWindow::updateWindow()
         ui->mCompressedSize->setText(number(qint64(mRecvCompressedBytes)));
         ui->mWidth->setText(number(ushort(format.width)));
         ui->mHeight->setText(number(ushort(format.height)));
-        switch (format.depth) {
-        case 0:
-            ui->mDepth->setText(QCoreApplication::translate("MainWindow", "16-bit"));
-            break;
-        case 1:
-            ui->mDepth->setText(QCoreApplication::translate("MainWindow", "24-bit"));
-            break;
-        case 2:
-            ui->mDepth->setText(QCoreApplication::translate("MainWindow", "32-bit"));
-            break;
-        case 3:
-            ui->mDepth->setText(QCoreApplication::translate("MainWindow", "8-bit"));
-            break;
-        default:
-            break;
-        }
+        if (format.depth < std::size(kDepthNames))
+            ui->mDepth->setText(QCoreApplication::translate("MainWindow", kDepthNames[format.depth]));
     }
     ui->mFPS->setText(number(qint64(mRecvFrames)));
 

@@ -1,5 +1,7 @@
 #include "zunstreamdecoder.h"
 
+#include "depthformat.h"
+
 #include <QThread>
 
 #include <cstring>
@@ -13,21 +15,6 @@ struct FrameCopy {
     QVector<uchar> data;
     int readers = 0; // images handed out over data and not yet destroyed
 };
-
-// The image format of a depth code, or Format_Invalid for codes without one.
-QImage::Format imageFormat(uint16_t depth)
-{
-    switch (depth) {
-    case 0:
-        return QImage::Format_RGB16;
-    case 1:
-        return QImage::Format_RGB888;
-    case 2:
-        return QImage::Format_RGB32;
-    default:
-        return QImage::Format_Invalid;
-    }
-}
 
 int bitsPerPixel(QImage::Format format)
 {
@@ -136,7 +123,7 @@ QImage zunStreamDecoder::image()
     FrameCopy *copy = mFrames->newest;
     if (!copy || copy->data.isEmpty())
         return {};
-    const QImage::Format format = imageFormat(copy->format.depth);
+    const QImage::Format format = imageFormatOfDepth(copy->format.depth);
     if (format == QImage::Format_Invalid)
         return {};
     const int width = copy->format.width;

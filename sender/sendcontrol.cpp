@@ -1,26 +1,9 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "depthformat.h"
+
 #include <QTimer>
-
-namespace {
-
-// The picture format of a depth code the sender offers, or Format_Invalid.
-QImage::Format sendImageFormat(int depth)
-{
-    switch (depth) {
-    case 0:
-        return QImage::Format_RGB16;
-    case 1:
-        return QImage::Format_RGB888;
-    case 2:
-        return QImage::Format_RGB32;
-    default:
-        return QImage::Format_Invalid;
-    }
-}
-
-} // namespace
 
 void MainWindow::on_mSendButton_toggled(bool checked)
 {
@@ -50,7 +33,7 @@ void MainWindow::on_mSendButton_toggled(bool checked)
 
     // A depth without a picture format fails the start: an older picture kept under a code that
     // names no format could be smaller than the frame the encoder reads.
-    const QImage::Format format = sendImageFormat(ui->mSendDepth->currentIndex());
+    const QImage::Format format = imageFormatOfDepth(ui->mSendDepth->currentIndex());
     if (format == QImage::Format_Invalid)
         return;
     mSendImage = QImage(mSendFormat.width, mSendFormat.height, format);
