@@ -1,22 +1,76 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractSocket>
+#include <QDateTime>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#else
+#include <QStandardPaths>
+#endif
+
+namespace {
+
+QString settingsFilePath()
+{
+#ifdef Q_OS_WIN
+    wchar_t path[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return QString();
+    PathAppendW(path, L"tarvel");
+    PathAppendW(path, L"zunStream.ini");
+    return QString::fromWCharArray(path);
+#else
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (folder.isEmpty())
+        return QString();
+    return folder + QStringLiteral("/tarvel/zunStream.ini");
+#endif
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow())
     , mStreamDecoder(nullptr)
     , mDecoderThread(nullptr)
-    , mStatsStartTime(0)
+    , mStatsStartTime(QDateTime::currentMSecsSinceEpoch())
     , mRecvFrames(0)
     , mRecvCompressedBytes(0)
     , mRecvImageBytes(0)
     , mEncoder(0)
     , mSendFormat()
+    , mSendImage()
+    , mSettingsPath()
 {
     ui->setupUi(this);
+
+    mSettingsPath = settingsFilePath();
+
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            ui->mAddresses->insertItem(ui->mAddresses->count(), address.toString());
+    }
+
+    on_mSendConfig_valueChanged(0);
+    QTimer::singleShot(40, this, SLOT(onWindowUpdateTimer()));
+    resetStream();
 }
 
 MainWindow::~MainWindow()
 {
+    stopStreamDecoder();
+    if (mEncoder != 0) {
+        zunDeleteEncoder(mEncoder);
+        mEncoder = 0;
+    }
     delete ui;
 }
