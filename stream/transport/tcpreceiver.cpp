@@ -12,6 +12,7 @@ namespace zun {
 namespace {
 
 constexpr int kMaxEvents = 16;
+constexpr int kReceiveBuffer = 8 << 20; // the kernel doubles it; the window gets part of that
 
 } // namespace
 
@@ -28,6 +29,11 @@ bool TcpReceiver::listen(uint16_t port)
         return false;
     const int on = 1;
     setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Set before the handshake, so every connection opens a window that holds a raw 1080p
+    // frame; not more, so a slow reader does not let many stale frames pile up in the kernel.
+    const int size = kReceiveBuffer;
+    if (setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
