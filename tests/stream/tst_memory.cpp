@@ -311,6 +311,7 @@ TEST(Memory, FramesLeftByADeletedEncoderCanStillBeRead)
     Decoder decoder(kLeftBehind);
     {
         Encoder encoder(format, kLeftBehind);
+        std::this_thread::sleep_for(50ms); // the decoder has found the encoder
         for (uint32_t i = 0; i < 3; ++i)
             encoder.encodePattern(format);
     }
