@@ -60,4 +60,6 @@ private:
     QString mSettingsPath;
     // Never seeded from the clock: the sequence of lines depends only on its start state.
     std::minstd_rand mRandom;
+    // True while an encode tick is scheduled, so a restart before it runs adds no second chain.
+    bool mEncoderTickPending = false;
 };

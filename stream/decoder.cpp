@@ -62,7 +62,12 @@ bool Decoder::setSource(uint32_t port)
         mRawCursor = {};
     }
     if (mProtocol == ZUN_PROTOCOL_MEMORY) {
-        mThread = std::jthread([this, port](std::stop_token stop) { memoryLoop(stop, uint16_t(port)); });
+        // Tried here rather than on the thread, so whether the stream was already running
+        // when the reader came does not depend on when the thread gets going.
+        auto reader = ShmReader::open(uint16_t(port));
+        mThread = std::jthread([this, port, reader](std::stop_token stop) {
+            memoryLoop(stop, uint16_t(port), reader);
+        });
         return true;
     }
     // A fresh receiver, so a port change never depends on the transport re-listening.
@@ -194,23 +199,21 @@ void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload
     mBuffer.push(std::move(frame));
 }
 
-void Decoder::memoryLoop(std::stop_token stop, uint16_t port)
+void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<ShmReader> reader)
 {
     JpegCodec codec;
     ShmReader::Cursor jpegCursor;
-    bool fromNewest = true;
-    std::shared_ptr<ShmReader> reader;
+    if (reader)
+        attach(reader, true, jpegCursor);
     auto lastUnlinkCheck = std::chrono::steady_clock::now();
     while (!stop.stop_requested()) {
         if (!reader) {
             reader = ShmReader::open(port);
             if (!reader) {
-                fromNewest = false;
                 pause(stop, kAttachRetry);
                 continue;
             }
-            attach(reader, fromNewest, jpegCursor);
-            fromNewest = false;
+            attach(reader, false, jpegCursor);
         }
         const auto now = std::chrono::steady_clock::now();
         bool gone = reader->isClosed();
@@ -225,7 +228,7 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port)
             reader.reset();
             continue;
         }
-        const uint32_t seen = reader->published();
+        const uint32_t seen = reader->notifyCount();
         while (!stop.stop_requested()) {
             auto pinned = reader->pinNext(jpegCursor, true, mAdaptive, ShmReader::kThreadBank);
             takeCounts(jpegCursor, mDropped, mRejected);
@@ -234,7 +237,7 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port)
             decodeInto(pinned->meta, {pinned->payload, pinned->payloadSize}, nullptr, codec);
             reader->unpin(*pinned, ShmReader::kThreadBank);
         }
-        reader->waitForFrame(seen, kFrameWait);
+        reader->waitForNotify(seen, kFrameWait);
     }
     detach();
 }

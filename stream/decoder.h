@@ -42,7 +42,7 @@ public:
 private:
     Decoder() = default;
     void stopThread();
-    void memoryLoop(std::stop_token stop, uint16_t port);
+    void memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<ShmReader> reader);
     void networkLoop(std::stop_token stop, NetworkReceiver *receiver);
     void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,
                     std::vector<uint8_t> *rawPayload, JpegCodec &codec);

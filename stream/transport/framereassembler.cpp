@@ -24,43 +24,96 @@ FrameReassembler::Result FrameReassembler::add(const WireHeader &header,
     if (piece.size() != header.pieceLength)
         return Result::Rejected;
     Stream &stream = streamFor(header.meta.streamId, nowNs);
+    Result result = Result::Accepted;
+    Partial *partial = partialFor(stream, header, nowNs, result);
+    if (!partial)
+        return result;
+    std::memcpy(partial->data.data() + header.pieceOffset, piece.data(), piece.size());
+    return finishPiece(stream, *partial, header.pieceOffset, header.pieceOffset + header.pieceLength, nowNs);
+}
+
+std::span<uint8_t> FrameReassembler::landingZone(size_t maxLength)
+{
+    mLanding.length = 0;
+    if (!mLanding.valid)
+        return {};
+    for (Stream &stream : mStreams) {
+        if (stream.id != mLanding.streamId)
+            continue;
+        for (Partial &p : stream.partials) {
+            if (p.meta.frameNumber != mLanding.frameNumber)
+                continue;
+            // Only bytes that have not arrived may be overwritten by a datagram landing here.
+            if (p.ranges.empty() || p.ranges.back().second != mLanding.offset || mLanding.offset >= p.total)
+                return {};
+            mLanding.length = uint32_t(std::min<size_t>(maxLength, p.total - mLanding.offset));
+            return {p.data.data() + mLanding.offset, mLanding.length};
+        }
+    }
+    return {};
+}
+
+bool FrameReassembler::landsInZone(const WireHeader &header) const
+{
+    return mLanding.valid && mLanding.length > 0 && header.meta.streamId == mLanding.streamId
+        && header.meta.frameNumber == mLanding.frameNumber && header.pieceOffset == mLanding.offset
+        && header.pieceLength <= mLanding.length;
+}
+
+FrameReassembler::Result FrameReassembler::addLanded(const WireHeader &header, uint64_t nowNs)
+{
+    if (!landsInZone(header))
+        return Result::Rejected;
+    Stream &stream = streamFor(header.meta.streamId, nowNs);
+    Result result = Result::Accepted;
+    Partial *partial = partialFor(stream, header, nowNs, result);
+    if (!partial)
+        return result;
+    return finishPiece(stream, *partial, header.pieceOffset, header.pieceOffset + header.pieceLength, nowNs);
+}
+
+FrameReassembler::Partial *FrameReassembler::partialFor(Stream &stream, const WireHeader &header,
+                                                        uint64_t nowNs, Result &result)
+{
     const uint32_t number = header.meta.frameNumber;
     // A late piece of a frame already delivered or passed over; far behind is a restarted count.
-    if (stream.anyDelivered && stream.lastDelivered - number < kStaleWindow)
-        return Result::Stale;
-
+    if (stream.anyDelivered && stream.lastDelivered - number < kStaleWindow) {
+        result = Result::Stale;
+        return nullptr;
+    }
     auto it = std::find_if(stream.partials.begin(), stream.partials.end(),
                            [number](const Partial &p) { return p.meta.frameNumber == number; });
-    Partial *partial = nullptr;
-    if (it == stream.partials.end()) {
-        partial = startFrame(stream, header, nowNs);
-        if (!partial)
-            return Result::Rejected;
-    } else {
-        partial = &*it;
-        const StreamFormat &a = partial->meta.format;
-        const StreamFormat &b = header.meta.format;
-        if (partial->total != header.totalLength || partial->meta.compressed != header.meta.compressed
-            || a.width != b.width || a.height != b.height || a.depth != b.depth)
-            return Result::Rejected;
-    }
+    result = Result::Rejected;
+    if (it == stream.partials.end())
+        return startFrame(stream, header, nowNs);
+    const StreamFormat &a = it->meta.format;
+    const StreamFormat &b = header.meta.format;
+    if (it->total != header.totalLength || it->meta.compressed != header.meta.compressed
+        || a.width != b.width || a.height != b.height || a.depth != b.depth)
+        return nullptr;
+    return &*it;
+}
 
-    const uint32_t begin = header.pieceOffset;
-    const uint32_t end = begin + header.pieceLength;
-    std::memcpy(partial->data.data() + begin, piece.data(), piece.size());
-    partial->lastNs = nowNs;
-    const size_t index = size_t(partial - stream.partials.data());
-    if (!insertRange(*partial, begin, end)) {
+FrameReassembler::Result FrameReassembler::finishPiece(Stream &stream, Partial &partial, uint32_t begin,
+                                                       uint32_t end, uint64_t nowNs)
+{
+    partial.lastNs = nowNs;
+    const size_t index = size_t(&partial - stream.partials.data());
+    if (!insertRange(partial, begin, end)) {
         dropPartial(stream, index);
+        mLanding.valid = false;
         return Result::Rejected;
     }
-    if (partial->covered != partial->total)
+    if (partial.covered != partial.total) {
+        mLanding = {true, stream.id, partial.meta.frameNumber, partial.ranges.back().second, 0};
         return Result::Accepted;
-
+    }
+    mLanding.valid = false;
+    const uint32_t number = partial.meta.frameNumber;
     recycle(std::move(mCompleted.payload));
-    mCompleted.meta = partial->meta;
-    mCompleted.payload = std::move(partial->data);
-    mBytesHeld -= partial->total;
+    mCompleted.meta = partial.meta;
+    mCompleted.payload = std::move(partial.data);
+    mBytesHeld -= partial.total;
     stream.partials.erase(stream.partials.begin() + ptrdiff_t(index));
     stream.anyDelivered = true;
     stream.lastDelivered = number;

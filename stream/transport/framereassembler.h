@@ -29,6 +29,13 @@ public:
 
     // piece holds exactly header.pieceLength bytes. Completed: take() the frame now.
     Result add(const WireHeader &header, std::span<const uint8_t> piece, uint64_t nowNs);
+    // Where the next piece of the frame last added to would go, when it can be received
+    // straight into place because nothing from there on has arrived yet; empty otherwise.
+    std::span<uint8_t> landingZone(size_t maxLength);
+    // A piece that was received into the landing zone and belongs there (the caller checked
+    // header against landingFor); counted like add().
+    Result addLanded(const WireHeader &header, uint64_t nowNs);
+    bool landsInZone(const WireHeader &header) const;
     // Moves out the frame the last add() completed; frame's old payload buffer is reused.
     void take(EncodedFrame &frame);
     // Drops frames that have waited too long for a piece.
@@ -54,6 +61,17 @@ private:
         std::vector<Partial> partials;
     };
 
+    struct Landing {
+        bool valid = false;
+        uint32_t streamId = 0;
+        uint32_t frameNumber = 0;
+        uint32_t offset = 0;
+        uint32_t length = 0;
+    };
+
+    // The frame the piece belongs to, started if new; null with why in result.
+    Partial *partialFor(Stream &stream, const WireHeader &header, uint64_t nowNs, Result &result);
+    Result finishPiece(Stream &stream, Partial &partial, uint32_t begin, uint32_t end, uint64_t nowNs);
     Stream &streamFor(uint32_t id, uint64_t nowNs);
     Partial *startFrame(Stream &stream, const WireHeader &header, uint64_t nowNs);
     bool insertRange(Partial &partial, uint32_t begin, uint32_t end);
@@ -66,6 +84,7 @@ private:
     std::vector<Stream> mStreams;
     std::vector<std::vector<uint8_t>> mSpare;
     EncodedFrame mCompleted;
+    Landing mLanding;
     size_t mBytesHeld = 0;
     uint64_t mIncomplete = 0;
 };

@@ -62,8 +62,10 @@ struct SegmentHeader {
     uint32_t ownerPid;
     std::atomic<uint32_t> ready;  // set once the rest is written
     std::atomic<uint32_t> closed; // the encoder is gone or has replaced this segment
-    alignas(64) std::atomic<uint32_t> published; // frames published (wraps); futex word
-    std::atomic<uint32_t> waiters;               // threads sleeping on published
+    // Bumped for each JPEG frame and when the segment closes: what decoding threads sleep
+    // on (futex word). Raw frames are read by the reader's own lock and wake nobody.
+    alignas(64) std::atomic<uint32_t> notify;
+    std::atomic<uint32_t> waiters; // threads sleeping on notify
     alignas(64) ReaderEntry readers[kMaxReaders];
 };
 

@@ -143,16 +143,16 @@ void ShmReader::unpin(const Pinned &pinned, Bank bank)
     mHeader->readers[mEntry].pins.fetch_and(~shm::pinBit(pinned.slot, bank));
 }
 
-uint32_t ShmReader::published() const
+uint32_t ShmReader::notifyCount() const
 {
-    return mHeader->published.load(std::memory_order_acquire);
+    return mHeader->notify.load(std::memory_order_acquire);
 }
 
-void ShmReader::waitForFrame(uint32_t seen, std::chrono::microseconds timeout)
+void ShmReader::waitForNotify(uint32_t seen, std::chrono::microseconds timeout)
 {
     mHeader->waiters.fetch_add(1);
-    if (mHeader->published.load() == seen)
-        futexWait(mHeader->published, seen, timeout);
+    if (mHeader->notify.load() == seen)
+        futexWait(mHeader->notify, seen, timeout);
     mHeader->waiters.fetch_sub(1);
 }
 

@@ -53,9 +53,10 @@ public:
     std::optional<Pinned> pinNext(Cursor &cursor, bool compressed, bool newest, Bank bank);
     void unpin(const Pinned &pinned, Bank bank);
 
-    uint32_t published() const;
-    // Sleeps until a frame is published after the count `seen`, at most timeout.
-    void waitForFrame(uint32_t seen, std::chrono::microseconds timeout);
+    // Counts JPEG frames published and the closing of the segment.
+    uint32_t notifyCount() const;
+    // Sleeps until the count moves on from `seen`, at most timeout.
+    void waitForNotify(uint32_t seen, std::chrono::microseconds timeout);
 
 private:
     ShmReader() = default;

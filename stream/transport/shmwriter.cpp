@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
+#include <mutex>
 #include <new>
+#include <set>
 
 namespace zun {
 
@@ -22,9 +25,46 @@ void closeStale(ShmSegment &segment)
         return;
     auto *header = reinterpret_cast<shm::SegmentHeader *>(segment.data());
     header->closed.store(1);
-    header->published.fetch_add(1);
-    futexWakeAll(header->published);
+    header->notify.fetch_add(1);
+    futexWakeAll(header->notify);
 }
+
+// Names of this process's live segments, removed when the process exits normally with an
+// encoder still open, so /dev/shm is not left littered.
+class LiveNames {
+public:
+    static LiveNames &instance()
+    {
+        // Never destroyed, so an encoder deleted late in the exit still finds it.
+        static LiveNames *names = [] {
+            auto *made = new LiveNames;
+            std::atexit([] { instance().unlinkAll(); });
+            return made;
+        }();
+        return *names;
+    }
+    void unlinkAll()
+    {
+        std::lock_guard lock(mMutex);
+        for (const auto &name : mNames)
+            shm_unlink(name.c_str());
+        mNames.clear();
+    }
+    void add(const std::string &name)
+    {
+        std::lock_guard lock(mMutex);
+        mNames.insert(name);
+    }
+    void remove(const std::string &name)
+    {
+        std::lock_guard lock(mMutex);
+        mNames.erase(name);
+    }
+
+private:
+    std::mutex mMutex;
+    std::set<std::string> mNames;
+};
 
 } // namespace
 
@@ -82,6 +122,7 @@ std::unique_ptr<ShmWriter> ShmWriter::open(uint16_t port, uint64_t slotCapacity,
         header->ready.store(1, std::memory_order_release);
         writer->mHeader = header;
         writer->mSegment = std::move(segment);
+        LiveNames::instance().add(name);
         result = OpenResult::Ok;
         return writer;
     }
@@ -92,9 +133,10 @@ ShmWriter::~ShmWriter()
 {
     if (!mHeader)
         return;
+    LiveNames::instance().remove(mName);
     mHeader->closed.store(1);
-    mHeader->published.fetch_add(1);
-    futexWakeAll(mHeader->published);
+    mHeader->notify.fetch_add(1);
+    futexWakeAll(mHeader->notify);
     // Still holding the port's lock, so the name is this segment's unless someone removed it.
     if (!mSegment.isUnlinked())
         shm_unlink(mName.c_str());
@@ -178,9 +220,11 @@ void ShmWriter::publishFrame(const FrameMeta &meta, uint32_t payloadSize)
     s.sendTimeNs = meta.sendTimeNs;
     s.seq.store(shm::publishedSeq(mNextFrame++, meta.compressed), std::memory_order_release);
     mClaimed = -1;
-    mHeader->published.fetch_add(1);
-    if (mHeader->waiters.load() != 0)
-        futexWakeAll(mHeader->published);
+    if (meta.compressed) {
+        mHeader->notify.fetch_add(1);
+        if (mHeader->waiters.load() != 0)
+            futexWakeAll(mHeader->notify);
+    }
 }
 
 } // namespace zun

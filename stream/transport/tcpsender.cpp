@@ -13,6 +13,39 @@
 #include <cstring>
 
 namespace zun {
+namespace {
+
+bool wouldBlock()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+// Writes header and payload from done onwards without blocking; bytes written, or -1 when
+// the connection broke.
+ssize_t writeFrom(int fd, const uint8_t *header, const uint8_t *payload, size_t payloadSize, size_t done)
+{
+    size_t written = 0;
+    const size_t total = WireHeader::kSize + payloadSize;
+    while (done + written < total) {
+        const size_t at = done + written;
+        iovec parts[2];
+        size_t count = 0;
+        if (at < WireHeader::kSize)
+            parts[count++] = {const_cast<uint8_t *>(header) + at, WireHeader::kSize - at};
+        const size_t payloadAt = at > WireHeader::kSize ? at - WireHeader::kSize : 0;
+        parts[count++] = {const_cast<uint8_t *>(payload) + payloadAt, payloadSize - payloadAt};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = count;
+        const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0)
+            return wouldBlock() ? ssize_t(written) : -1;
+        written += size_t(n);
+    }
+    return ssize_t(written);
+}
+
+} // namespace
 
 TcpSender::TcpSender() : mWake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
@@ -41,11 +74,39 @@ bool TcpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     header.totalLength = uint32_t(payload.size());
     header.pieceOffset = 0;
     header.pieceLength = header.totalLength;
-    {
-        std::lock_guard lock(mMutex);
+    std::array<uint8_t, WireHeader::kSize> headerBytes;
+    header.write(headerBytes);
+
+    std::lock_guard lock(mMutex);
+    if (mLink != Link::Up)
+        return false;
+    // Room for one whole frame in the socket lets an idle link take it in one call; more
+    // would only queue stale frames in the kernel on a slow link.
+    const size_t wanted = WireHeader::kSize + payload.size();
+    if (wanted > mSendBuffer) {
+        const int size = int(std::min<size_t>(wanted, 64u << 20));
+        if (setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+            setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        mSendBuffer = wanted;
+    }
+    if (!mInFlight.pending) {
+        // An idle link takes the frame straight from the caller's memory; only what the
+        // socket cannot take now is copied for the thread to finish.
+        const ssize_t n = writeFrom(mSocket.get(), headerBytes.data(), payload.data(), payload.size(), 0);
+        if (n < 0) {
+            wake(); // the thread notices the broken connection and reconnects
+            return false;
+        }
+        if (size_t(n) == WireHeader::kSize + payload.size())
+            return true;
+        mInFlight.header = headerBytes;
+        mInFlight.payload.assign(payload.begin(), payload.end());
+        mInFlight.written = size_t(n);
+        mInFlight.pending = true;
+    } else {
         if (mQueued.pending)
             ++mReplaced;
-        header.write(mQueued.header);
+        mQueued.header = headerBytes;
         mQueued.payload.assign(payload.begin(), payload.end());
         mQueued.written = 0;
         mQueued.pending = true;
@@ -75,23 +136,19 @@ void TcpSender::run(std::stop_token stop)
             startConnect(target, now);
         if (mLink == Link::Connecting && now - mConnectStartNs > kConnectTimeoutNs)
             drop(now);
-        if (mLink == Link::Up && !mInFlight.pending) {
-            std::lock_guard lock(mMutex);
-            if (mQueued.pending) {
-                std::swap(mInFlight, mQueued);
-                mQueued.pending = false;
-            }
-        }
 
         pollfd fds[2] = {{mWake.get(), POLLIN, 0}, {mSocket.get(), 0, 0}};
-        if (mLink == Link::Connecting || (mLink == Link::Up && mInFlight.pending))
-            fds[1].events = POLLOUT;
-        else if (mLink == Link::Up)
-            fds[1].events = POLLIN; // idle: only the peer closing or resetting shows
+        {
+            std::lock_guard lock(mMutex);
+            if (mLink == Link::Connecting || (mLink == Link::Up && mInFlight.pending))
+                fds[1].events = POLLOUT;
+            else if (mLink == Link::Up)
+                fds[1].events = POLLIN; // idle: only the peer closing or resetting shows
+        }
         int waitMs = 100;
         if (mLink == Link::Down && target.state == DestinationResolver::State::Ready)
             waitMs = int(std::clamp<int64_t>(int64_t(mNextAttemptNs - now) / 1000000 + 1, 1, 100));
-        const int count = ::poll(fds, mSocket.valid() ? 2 : 1, waitMs);
+        const int count = ::poll(fds, 2, waitMs);
         if (count < 0 && errno != EINTR)
             break;
         if (fds[0].revents & POLLIN) {
@@ -99,20 +156,48 @@ void TcpSender::run(std::stop_token stop)
             [[maybe_unused]] const auto n = ::read(mWake.get(), &value, sizeof value);
         }
         now = monotonicNowNs();
-        if (!mSocket.valid() || fds[1].revents == 0)
-            continue;
         if (mLink == Link::Connecting) {
-            finishConnect(now);
-        } else if (fds[1].revents & POLLOUT) {
-            writeSome(now);
-        } else {
+            if (fds[1].revents != 0)
+                finishConnect(now);
+            continue;
+        }
+        if (mLink != Link::Up)
+            continue;
+        bool broken = (fds[1].revents & (POLLERR | POLLHUP)) != 0;
+        if (!broken && (fds[1].revents & POLLIN)) {
             uint8_t scratch[256];
             const ssize_t n = ::recv(mSocket.get(), scratch, sizeof scratch, MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
-                drop(now);
+            broken = n == 0 || (n < 0 && !wouldBlock());
         }
+        if (!broken) {
+            std::lock_guard lock(mMutex);
+            broken = !writeSome();
+        }
+        if (broken)
+            drop(now);
     }
     mConnected = false;
+}
+
+bool TcpSender::writeSome()
+{
+    for (;;) {
+        if (!mInFlight.pending) {
+            if (!mQueued.pending)
+                return true;
+            std::swap(mInFlight, mQueued);
+            mQueued.pending = false;
+        }
+        Message &m = mInFlight;
+        const ssize_t n = writeFrom(mSocket.get(), m.header.data(), m.payload.data(), m.payload.size(), m.written);
+        if (n < 0)
+            return false;
+        m.written += size_t(n);
+        if (m.written < WireHeader::kSize + m.payload.size())
+            return true;
+        m.pending = false;
+        m.written = 0;
+    }
 }
 
 void TcpSender::startConnect(const DestinationResolver::Target &target, uint64_t nowNs)
@@ -127,9 +212,13 @@ void TcpSender::startConnect(const DestinationResolver::Target &target, uint64_t
                              sizeof target.address);
     if (rc != 0 && errno != EINPROGRESS)
         return;
-    mSocket = std::move(fd);
+    {
+        std::lock_guard lock(mMutex);
+        mSocket = std::move(fd);
+        mLink = Link::Connecting;
+        mSendBuffer = 0;
+    }
     mConnectStartNs = nowNs;
-    mLink = Link::Connecting;
     if (rc == 0)
         finishConnect(nowNs);
 }
@@ -142,49 +231,21 @@ void TcpSender::finishConnect(uint64_t nowNs)
         drop(nowNs);
         return;
     }
+    std::lock_guard lock(mMutex);
     mLink = Link::Up;
     mConnected = true;
-}
-
-void TcpSender::writeSome(uint64_t nowNs)
-{
-    Message &m = mInFlight;
-    const size_t total = m.header.size() + m.payload.size();
-    while (m.written < total) {
-        iovec parts[2];
-        int count = 0;
-        if (m.written < m.header.size())
-            parts[count++] = {m.header.data() + m.written, m.header.size() - m.written};
-        const size_t payloadDone = m.written > m.header.size() ? m.written - m.header.size() : 0;
-        parts[count++] = {m.payload.data() + payloadDone, m.payload.size() - payloadDone};
-        msghdr message{};
-        message.msg_iov = parts;
-        message.msg_iovlen = size_t(count);
-        const ssize_t n = ::sendmsg(mSocket.get(), &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                return;
-            drop(nowNs);
-            return;
-        }
-        m.written += size_t(n);
-    }
-    m.pending = false;
-    m.written = 0;
 }
 
 void TcpSender::drop(uint64_t nowNs)
 {
     // A frame cut off mid-message cannot be resumed on a new connection.
+    std::lock_guard lock(mMutex);
     mSocket.reset();
     mLink = Link::Down;
     mConnected = false;
     mInFlight.pending = false;
     mInFlight.written = 0;
-    {
-        std::lock_guard lock(mMutex);
-        mQueued.pending = false;
-    }
+    mQueued.pending = false;
     mNextAttemptNs = std::max(mNextAttemptNs, nowNs);
 }
 

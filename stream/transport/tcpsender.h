@@ -42,26 +42,30 @@ private:
     enum class Link { Down, Connecting, Up };
 
     void run(std::stop_token stop);
+    // Writes what the socket takes now; false when the connection broke. Needs mMutex.
+    bool writeSome();
     void startConnect(const DestinationResolver::Target &target, uint64_t nowNs);
     void finishConnect(uint64_t nowNs);
-    void writeSome(uint64_t nowNs);
     void drop(uint64_t nowNs);
     void wake();
 
     DestinationResolver mResolver;
     SocketFd mWake; // eventfd
     std::mutex mMutex;
-    Message mQueued;              // guarded by mMutex
+    // Changed by the thread only, under mMutex; send reads them under it.
+    SocketFd mSocket;
+    Link mLink = Link::Down;
+    // Guarded by mMutex.
+    Message mInFlight;
+    Message mQueued;
+    size_t mSendBuffer = 0; // the frame size the socket's buffer was last sized for
     std::atomic<bool> mConnected{false};
     std::atomic<uint64_t> mReplaced{0};
 
-    // Owned by the thread.
-    SocketFd mSocket;
-    Link mLink = Link::Down;
+    // The thread's own.
     uint64_t mGeneration = 0;
     uint64_t mNextAttemptNs = 0;
     uint64_t mConnectStartNs = 0;
-    Message mInFlight;
 
     std::jthread mThread; // last: stops before the members it uses go
 };

@@ -118,16 +118,41 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
 
 bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
 {
-    const ssize_t n = ::recv(mSocket.get(), mDatagram.data(), mDatagram.size(), MSG_TRUNC);
+    // Pieces mostly come in order: the payload is received straight into its frame, and
+    // only a piece that belongs elsewhere is copied from where it landed.
+    uint8_t headerBytes[WireHeader::kSize];
+    const std::span<uint8_t> zone = mReassembler.landingZone(mDatagram.size());
+    iovec parts[3] = {{headerBytes, sizeof headerBytes}, {zone.data(), zone.size()},
+                      {mDatagram.data(), mDatagram.size()}};
+    msghdr message{};
+    if (zone.empty()) {
+        parts[1] = parts[2];
+        message.msg_iovlen = 2;
+    } else {
+        message.msg_iovlen = 3;
+    }
+    message.msg_iov = parts;
+    const ssize_t n = ::recvmsg(mSocket.get(), &message, 0);
     if (n < 0)
         return false;
-    const std::span<const uint8_t> datagram(mDatagram.data(), std::min(size_t(n), mDatagram.size()));
-    const auto header = WireHeader::read(datagram);
-    if (!header || size_t(n) != WireHeader::kSize + header->pieceLength) {
+    const auto header = WireHeader::read(std::span<const uint8_t>(headerBytes, std::min(size_t(n), sizeof headerBytes)));
+    if (!header || (message.msg_flags & MSG_TRUNC) || size_t(n) != WireHeader::kSize + header->pieceLength) {
         ++mRejected;
         return true;
     }
-    switch (mReassembler.add(*header, datagram.subspan(WireHeader::kSize), monotonicNowNs())) {
+    FrameReassembler::Result result;
+    const uint64_t now = monotonicNowNs();
+    if (!zone.empty() && mReassembler.landsInZone(*header)) {
+        result = mReassembler.addLanded(*header, now);
+    } else if (zone.empty()) {
+        result = mReassembler.add(*header, std::span<const uint8_t>(mDatagram.data(), header->pieceLength), now);
+    } else {
+        const size_t inZone = std::min<size_t>(header->pieceLength, zone.size());
+        mGather.assign(zone.begin(), zone.begin() + ptrdiff_t(inZone));
+        mGather.insert(mGather.end(), mDatagram.begin(), mDatagram.begin() + ptrdiff_t(header->pieceLength - inZone));
+        result = mReassembler.add(*header, mGather, now);
+    }
+    switch (result) {
     case FrameReassembler::Result::Completed:
         mReassembler.take(frame);
         completed = true;

@@ -31,6 +31,7 @@ private:
     SocketFd mSocket;
     FrameReassembler mReassembler;
     std::vector<uint8_t> mDatagram;
+    std::vector<uint8_t> mGather;
     uint64_t mRejected = 0;
 };
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <thread>
 
@@ -24,6 +25,7 @@ enum Port : uint32_t {
     kKilledSender = 20220,
     kKilledReaders = 20230,
     kOtherProcessHolds = 20240,
+    kFullShm = 20250,
 };
 
 std::vector<std::string> peer(std::initializer_list<std::string> args)
@@ -224,6 +226,19 @@ TEST(KilledPeers, EncoderInAnotherProcessIsRefusedWhileThisOneHoldsThePort)
     Encoder encoder(StreamFormat{64, 48, 1, 1}, port);
     ASSERT_TRUE(encoder.addressed());
     ChildProcess child(peer({"send", "--protocol", "3", "--port", str(port), "--frames", "1"}));
+    EXPECT_EQ(child.readLine(5s), "refused");
+    EXPECT_EQ(child.wait(5s), 2);
+}
+
+// In a mount namespace of its own with a 2 MB /dev/shm, an encoder for frames that do not
+// fit is refused at once instead of dying of SIGBUS at its first frame.
+TEST(SharedMemory, FullShmRefusesTheEncoderCleanly)
+{
+    if (std::system("unshare -m --propagation private true 2>/dev/null") != 0)
+        GTEST_SKIP() << "cannot make a mount namespace here (needs root and unshare)";
+    const std::string script = "mount -t tmpfs -o size=2m none /dev/shm && exec " + std::string(ZUNSTREAMPEER)
+        + " send --protocol 3 --port " + str(kFullShm) + " --width 1920 --height 1080 --depth 2 --frames 3";
+    ChildProcess child({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script});
     EXPECT_EQ(child.readLine(5s), "refused");
     EXPECT_EQ(child.wait(5s), 2);
 }

@@ -22,6 +22,7 @@ struct State {
     bool haveLocked = false;
     uint32_t lastCompressedSize = 0;
     uint64_t emptyPolls = 0;
+    uint32_t byteSizeShortfall = 0;
 };
 
 State &state()
@@ -80,6 +81,19 @@ void reset()
     s.haveLocked = false;
     s.lastCompressedSize = 0;
     s.emptyPolls = 0;
+    s.byteSizeShortfall = 0;
+}
+
+void note(std::string name)
+{
+    std::lock_guard lock(state().mutex);
+    record(std::move(name), {});
+}
+
+void setByteSizeShortfall(uint32_t bytes)
+{
+    std::lock_guard lock(state().mutex);
+    state().byteSizeShortfall = bytes;
 }
 
 void setEncoderResult(uint32_t handle)
@@ -124,7 +138,10 @@ uint32_t zunGetByteSize(const StreamFormat *format)
 {
     std::lock_guard lock(state().mutex);
     record("zunGetByteSize", {present(format)}, format);
-    return format ? recording::paddedByteSize(*format) : 0;
+    if (!format)
+        return 0;
+    const uint32_t size = recording::paddedByteSize(*format);
+    return size > state().byteSizeShortfall ? size - state().byteSizeShortfall : 0;
 }
 
 uint32_t zunGetEncoder(uint32_t protocol, const StreamFormat *format)

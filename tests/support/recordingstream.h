@@ -33,4 +33,10 @@ size_t queuedFrames();
 // zunLockReadBuffer calls that found no frame; they are not recorded as calls.
 uint64_t emptyPolls();
 
+// Puts an event of the test's own (a thread ending, say) into the call list, between the calls.
+void note(std::string name);
+// zunGetByteSize reports this many bytes fewer than a frame needs (0 by default), as a broken
+// library might.
+void setByteSizeShortfall(uint32_t bytes);
+
 } // namespace recording

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <random>
 
 using namespace std::chrono_literals;
@@ -112,6 +113,38 @@ TEST(UdpUnicast, SenderBeforeReceiverAndReceiverRestarted)
         ASSERT_TRUE(arrived);
         EXPECT_EQ(got.payload, payload);
     }
+}
+
+TEST(UdpUnicast, InterleavedStreamsAndReorderedPiecesArriveWhole)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21016));
+    const StreamFormat f{100, 60, zun::kDepthRgb888, 1}; // 18000 bytes: 18 pieces of 1000
+    const auto a = zuntest::pattern(zun::byteSize(f), 1);
+    const auto b = zuntest::pattern(zun::byteSize(f), 2);
+    std::vector<std::vector<uint8_t>> datagrams;
+    for (uint32_t off = 0; off < a.size(); off += 1000) {
+        for (const auto *payload : {&a, &b}) {
+            const auto m = zuntest::meta(f, 5, false, payload == &a ? 100 : 200);
+            datagrams.push_back(zuntest::datagram(zuntest::header(m, uint32_t(a.size()), off, 1000),
+                                                  {payload->begin() + off, payload->begin() + off + 1000}));
+        }
+    }
+    std::swap(datagrams[4], datagrams[9]);
+    std::swap(datagrams[20], datagrams[35]);
+    datagrams.insert(datagrams.begin() + 12, datagrams[3]); // a repeat
+    zuntest::RawUdp raw;
+    for (const auto &d : datagrams)
+        raw.send(21016, d);
+    std::map<uint32_t, std::vector<uint8_t>> got;
+    for (int i = 0; i < 2; ++i) {
+        zun::EncodedFrame frame;
+        ASSERT_TRUE(zuntest::receiveWithin(receiver, frame));
+        got[frame.meta.streamId] = frame.payload;
+    }
+    EXPECT_TRUE(got[100] == a);
+    EXPECT_TRUE(got[200] == b);
+    EXPECT_EQ(receiver.counters().packetsRejected, 0u);
 }
 
 TEST(UdpRobustness, MalformedDatagramsAreCountedAndTheNextGoodFrameTaken)

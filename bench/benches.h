@@ -1,0 +1,40 @@
+#pragma once
+
+// What each transport's benchmark file offers to main.
+
+#include "limits.h"
+#include "streambench.h"
+
+#include <cstdio>
+#include <string>
+
+namespace bench {
+
+struct Options {
+    double seconds = 2; // per run
+    int rounds = 3;     // each run and each limit is measured this often, interleaved; best kept
+};
+
+// The machine's limits for one frame format, measured once in main's run.
+struct FormatLimits {
+    StreamFormat format{};
+    double memcpyGBps = 0;
+    double twoCopyFps = 0; // frames per second that two memcpy passes per frame allow
+    JpegRates jpeg;        // at the benchmark's JPEG level
+};
+
+FormatLimits measureLimits(const StreamFormat &format, double seconds);
+// Keeps the better of each figure: on a shared machine the best run is the least disturbed.
+void keepBest(FormatLimits &best, const FormatLimits &next);
+void keepBest(StreamResult &best, const StreamResult &next);
+void printLimits(const FormatLimits &limits);
+// The one-minute load average, to judge how disturbed a run was.
+double loadAverage();
+
+void printStreamHeader();
+void printStreamRow(const char *mode, const StreamConfig &config, const StreamResult &result,
+                    const std::string &versusLimit);
+
+void runMemoryBench(const Options &options);
+
+} // namespace bench
