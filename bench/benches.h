@@ -36,5 +36,6 @@ void printStreamRow(const char *mode, const StreamConfig &config, const StreamRe
                     const std::string &versusLimit);
 
 void runMemoryBench(const Options &options);
+void runNetworkBench(const Options &options);
 
 } // namespace bench

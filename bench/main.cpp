@@ -1,7 +1,8 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N]   (each run S seconds, default 2; best of N, default 3)
+//   zunbench [--seconds S] [--rounds N] [--only memory|network]
+//   (each run S seconds, default 2; best of N, default 3; all transports by default)
 
 #include "benches.h"
 #include "picture.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <map>
 #include <tuple>
 
@@ -101,14 +103,20 @@ void printStreamRow(const char *mode, const StreamConfig &c, const StreamResult 
 int main(int argc, char **argv)
 {
     bench::Options options;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             options.seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
             options.rounds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+            only = argv[++i];
     }
     std::printf("load average at start %.2f\n", bench::loadAverage());
-    bench::runMemoryBench(options);
+    if (only.empty() || only == "memory")
+        bench::runMemoryBench(options);
+    if (only.empty() || only == "network")
+        bench::runNetworkBench(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());
     return 0;
 }

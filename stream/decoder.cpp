@@ -142,7 +142,7 @@ ZunStreamStats Decoder::stats() const
 {
     ZunStreamStats stats{};
     stats.framesDelivered = mDelivered.load();
-    stats.framesDropped = mDropped.load() + mBuffer.dropped();
+    stats.framesDropped = mDropped.load() + mBuffer.dropped() + mNetworkSkipped.load();
     stats.framesIncomplete = mIncomplete.load();
     stats.packetsRejected = mRejected.load() + mNetworkRejected.load();
     stats.bytesTransferred = mBytes.load();
@@ -251,6 +251,7 @@ void Decoder::networkLoop(std::stop_token stop, NetworkReceiver *receiver)
         const ReceiveCounters counters = receiver->counters();
         mNetworkRejected = counters.packetsRejected;
         mIncomplete = counters.framesIncomplete;
+        mNetworkSkipped = counters.framesSkipped;
         if (got)
             decodeInto(frame.meta, frame.payload, &frame.payload, codec);
     }

@@ -71,6 +71,7 @@ private:
     std::atomic<uint64_t> mRejected{0};
     std::atomic<uint64_t> mNetworkRejected{0};
     std::atomic<uint64_t> mIncomplete{0};
+    std::atomic<uint64_t> mNetworkSkipped{0};
 
     std::mutex mPauseMutex;
     std::condition_variable_any mPauseWake;

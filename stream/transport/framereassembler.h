@@ -38,6 +38,8 @@ public:
     bool landsInZone(const WireHeader &header) const;
     // Moves out the frame the last add() completed; frame's old payload buffer is reused.
     void take(EncodedFrame &frame);
+    // Gives a payload buffer back for reuse.
+    void recycle(std::vector<uint8_t> &&buffer);
     // Drops frames that have waited too long for a piece.
     void expire(uint64_t nowNs);
 
@@ -78,7 +80,6 @@ private:
     void dropPartial(Stream &stream, size_t index);
     bool evictOldestPartial();
     std::vector<uint8_t> takeBuffer(uint32_t size);
-    void recycle(std::vector<uint8_t> &&buffer);
 
     Limits mLimits;
     std::vector<Stream> mStreams;

@@ -13,6 +13,7 @@ namespace zun {
 struct ReceiveCounters {
     uint64_t packetsRejected = 0;  // failed validation: bad header, size, garbage
     uint64_t framesIncomplete = 0; // abandoned with pieces missing
+    uint64_t framesSkipped = 0;    // whole, but passed over for a newer one of their stream
 };
 
 // Sends whole frames over the network. Used on the encoder's own thread, except

@@ -15,6 +15,7 @@ namespace {
 // stalls holds little.
 constexpr size_t kFirstChunk = 256 * 1024;
 constexpr int kMaxEvents = 16;
+constexpr int kReceiveBuffer = 8 << 20; // the kernel doubles it; the window gets part of that
 
 } // namespace
 
@@ -31,6 +32,11 @@ bool TcpReceiver::listen(uint16_t port)
         return false;
     const int on = 1;
     setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Set before the handshake, so every connection opens a window that holds a raw 1080p
+    // frame; not more, so a slow reader does not let many stale frames pile up in the kernel.
+    const int size = kReceiveBuffer;
+    if (setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -151,6 +157,7 @@ TcpReceiver::ReadResult TcpReceiver::readFrom(Connection &c, uint64_t nowNs)
             }
             c.header = *header;
             c.payloadHave = 0;
+
         } else {
             c.payloadHave += size_t(n);
         }

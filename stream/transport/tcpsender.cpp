@@ -77,39 +77,49 @@ bool TcpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     std::array<uint8_t, WireHeader::kSize> headerBytes;
     header.write(headerBytes);
 
-    std::lock_guard lock(mMutex);
-    if (mLink != Link::Up)
-        return false;
-    // Room for one whole frame in the socket lets an idle link take it in one call; more
-    // would only queue stale frames in the kernel on a slow link.
-    const size_t wanted = WireHeader::kSize + payload.size();
-    if (wanted > mSendBuffer) {
-        const int size = int(std::min<size_t>(wanted, 64u << 20));
-        if (setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
-            setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-        mSendBuffer = wanted;
-    }
-    if (!mInFlight.pending) {
-        // An idle link takes the frame straight from the caller's memory; only what the
-        // socket cannot take now is copied for the thread to finish.
-        const ssize_t n = writeFrom(mSocket.get(), headerBytes.data(), payload.data(), payload.size(), 0);
-        if (n < 0) {
-            wake(); // the thread notices the broken connection and reconnects
+    {
+        std::lock_guard lock(mMutex);
+        if (mLink != Link::Up)
             return false;
-        }
-        if (size_t(n) == WireHeader::kSize + payload.size())
+        if (!mInFlight.pending) {
+            // Room for one whole frame in the socket lets an idle link take it in one call;
+            // more would only queue stale frames in the kernel on a slow link.
+            const size_t wanted = WireHeader::kSize + payload.size();
+            if (wanted > mSendBuffer) {
+                const int size = int(std::min<size_t>(wanted, 64u << 20));
+                if (setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+                    setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+                mSendBuffer = wanted;
+            }
+            // An idle link takes the frame straight from the caller's memory; only what the
+            // socket cannot take now is copied for the thread to finish.
+            const ssize_t n = writeFrom(mSocket.get(), headerBytes.data(), payload.data(), payload.size(), 0);
+            if (n < 0) {
+                wake(); // the thread notices the broken connection and reconnects
+                return false;
+            }
+            if (size_t(n) == wanted)
+                return true;
+            mInFlight.header = headerBytes;
+            mInFlight.payload.assign(payload.begin(), payload.end());
+            mInFlight.written = size_t(n);
+            mInFlight.pending = true;
+            wake();
             return true;
-        mInFlight.header = headerBytes;
-        mInFlight.payload.assign(payload.begin(), payload.end());
-        mInFlight.written = size_t(n);
-        mInFlight.pending = true;
-    } else {
+        }
+    }
+    // The link is busy: the frame waits, replacing any older one still waiting.
+    mStaging.header = headerBytes;
+    mStaging.payload.assign(payload.begin(), payload.end());
+    mStaging.written = 0;
+    mStaging.pending = true;
+    {
+        std::lock_guard lock(mMutex);
+        if (mLink != Link::Up)
+            return false;
         if (mQueued.pending)
             ++mReplaced;
-        mQueued.header = headerBytes;
-        mQueued.payload.assign(payload.begin(), payload.end());
-        mQueued.written = 0;
-        mQueued.pending = true;
+        std::swap(mQueued, mStaging);
     }
     wake();
     return true;
@@ -169,10 +179,8 @@ void TcpSender::run(std::stop_token stop)
             const ssize_t n = ::recv(mSocket.get(), scratch, sizeof scratch, MSG_DONTWAIT);
             broken = n == 0 || (n < 0 && !wouldBlock());
         }
-        if (!broken) {
-            std::lock_guard lock(mMutex);
+        if (!broken)
             broken = !writeSome();
-        }
         if (broken)
             drop(now);
     }
@@ -182,11 +190,14 @@ void TcpSender::run(std::stop_token stop)
 bool TcpSender::writeSome()
 {
     for (;;) {
-        if (!mInFlight.pending) {
-            if (!mQueued.pending)
-                return true;
-            std::swap(mInFlight, mQueued);
-            mQueued.pending = false;
+        {
+            std::lock_guard lock(mMutex);
+            if (!mInFlight.pending) {
+                if (!mQueued.pending)
+                    return true;
+                std::swap(mInFlight, mQueued);
+                mQueued.pending = false;
+            }
         }
         Message &m = mInFlight;
         const ssize_t n = writeFrom(mSocket.get(), m.header.data(), m.payload.data(), m.payload.size(), m.written);
@@ -195,6 +206,7 @@ bool TcpSender::writeSome()
         m.written += size_t(n);
         if (m.written < WireHeader::kSize + m.payload.size())
             return true;
+        std::lock_guard lock(mMutex);
         m.pending = false;
         m.written = 0;
     }

@@ -42,7 +42,7 @@ private:
     enum class Link { Down, Connecting, Up };
 
     void run(std::stop_token stop);
-    // Writes what the socket takes now; false when the connection broke. Needs mMutex.
+    // Writes what the socket takes now; false when the connection broke.
     bool writeSome();
     void startConnect(const DestinationResolver::Target &target, uint64_t nowNs);
     void finishConnect(uint64_t nowNs);
@@ -55,10 +55,13 @@ private:
     // Changed by the thread only, under mMutex; send reads them under it.
     SocketFd mSocket;
     Link mLink = Link::Down;
-    // Guarded by mMutex.
+    // Whoever sets mInFlight.pending (under mMutex) is the only writer to the socket until
+    // it is cleared: send while it is clear, the thread while it is set. The thread writes
+    // without the lock, so a send never waits for the kernel to take a frame.
     Message mInFlight;
-    Message mQueued;
-    size_t mSendBuffer = 0; // the frame size the socket's buffer was last sized for
+    Message mQueued;      // guarded by mMutex
+    size_t mSendBuffer = 0; // guarded by mMutex: the frame size the socket's buffer is sized for
+    Message mStaging;     // send's own: a frame is copied here outside the lock
     std::atomic<bool> mConnected{false};
     std::atomic<uint64_t> mReplaced{0};
 

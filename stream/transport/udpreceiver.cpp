@@ -19,6 +19,11 @@ constexpr size_t kMaxDatagram = 65536;
 // Holds a raw 1080p frame and more, so a burst on loopback is not cut short.
 constexpr int kReceiveBuffer = 32 << 20;
 constexpr int kDatagramsPerTimeCheck = 64;
+// How far a receiver that has a frame ready reads on looking for a newer one.
+constexpr int kMaxCatchUpDatagrams = 512;
+constexpr size_t kMaxTrackedStreams = 16;
+// How long the quickest trip of a stream is trusted, so clock drift cannot build up.
+constexpr uint64_t kQuickestMemoryNs = 10'000'000'000;
 
 void enlargeReceiveBuffer(int fd)
 {
@@ -32,8 +37,8 @@ void enlargeReceiveBuffer(int fd)
 
 UdpReceiver::UdpReceiver() : UdpReceiver(FrameReassembler::Limits{}) {}
 
-UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits)
-    : mReassembler(limits), mDatagram(kMaxDatagram)
+UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs)
+    : mReassembler(limits), mDatagram(kMaxDatagram), mBehindNs(behindNs)
 {
 }
 
@@ -97,18 +102,38 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
         return false;
     }
     const uint64_t deadline = monotonicNowNs() + uint64_t(wait.count()) * 1000000;
+    int sinceReady = 0;
     for (;;) {
-        for (int i = 0; i < kDatagramsPerTimeCheck; ++i) {
-            bool completed = false;
-            if (!readOne(frame, completed))
+        // A frame is handed on as soon as it is whole, unless it came late: then the caller
+        // has fallen behind, and the newest frame of the same stream already queued is
+        // taken instead, so latency stays bounded.
+        bool drained = false;
+        bool deliver = false;
+        for (int i = 0; i < kDatagramsPerTimeCheck && !deliver; ++i) {
+            const uint64_t completedBefore = mCompleted;
+            if (!readOne()) {
+                drained = true;
                 break;
-            if (completed)
-                return true;
+            }
+            if (mReady.empty())
+                continue;
+            ++sinceReady;
+            deliver = sinceReady >= kMaxCatchUpDatagrams
+                || (mCompleted != completedBefore && !mLastCompletedLate);
+        }
+        if (!mReady.empty() && (drained || deliver)) {
+            std::swap(frame.meta, mReady.front().meta);
+            std::swap(frame.payload, mReady.front().payload);
+            mReassembler.recycle(std::move(mReady.front().payload));
+            mReady.erase(mReady.begin());
+            return true;
         }
         const uint64_t now = monotonicNowNs();
         mReassembler.expire(now);
         if (now >= deadline)
             return false;
+        if (!drained)
+            continue;
         pollfd pfd{mSocket.get(), POLLIN, 0};
         const int waitMs = int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 1000));
         if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR)
@@ -116,7 +141,47 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
     }
 }
 
-bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
+bool UdpReceiver::cameLate(const FrameMeta &meta)
+{
+    // The sender's clock is not ours, but its offset cancels out: a frame is late when its
+    // trip took longer than the quickest trip of its stream seen lately.
+    const uint64_t now = monotonicNowNs();
+    const int64_t trip = int64_t(now - meta.sendTimeNs);
+    auto it = std::find_if(mTrips.begin(), mTrips.end(),
+                           [&](const Trip &t) { return t.streamId == meta.streamId; });
+    if (it == mTrips.end()) {
+        if (mTrips.size() >= kMaxTrackedStreams)
+            mTrips.erase(std::min_element(mTrips.begin(), mTrips.end(),
+                [](const Trip &a, const Trip &b) { return a.seenNs < b.seenNs; }));
+        mTrips.push_back({meta.streamId, trip, now, now});
+        return false;
+    }
+    it->seenNs = now;
+    if (trip < it->quickest || now - it->quickestNs > kQuickestMemoryNs) {
+        it->quickest = trip;
+        it->quickestNs = now;
+    }
+    return trip - it->quickest > mBehindNs;
+}
+
+void UdpReceiver::keepCompleted()
+{
+    EncodedFrame completed;
+    mReassembler.take(completed);
+    ++mCompleted;
+    mLastCompletedLate = cameLate(completed.meta);
+    for (auto &ready : mReady) {
+        if (ready.meta.streamId == completed.meta.streamId) {
+            ++mSkipped;
+            mReassembler.recycle(std::move(ready.payload));
+            ready = std::move(completed);
+            return;
+        }
+    }
+    mReady.push_back(std::move(completed));
+}
+
+bool UdpReceiver::readOne()
 {
     // Pieces mostly come in order: the payload is received straight into its frame, and
     // only a piece that belongs elsewhere is copied from where it landed.
@@ -154,8 +219,7 @@ bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
     }
     switch (result) {
     case FrameReassembler::Result::Completed:
-        mReassembler.take(frame);
-        completed = true;
+        keepCompleted();
         break;
     case FrameReassembler::Result::Rejected:
         ++mRejected;
@@ -168,7 +232,7 @@ bool UdpReceiver::readOne(EncodedFrame &frame, bool &completed)
 
 ReceiveCounters UdpReceiver::counters() const
 {
-    return {mRejected, mReassembler.framesIncomplete()};
+    return {mRejected, mReassembler.framesIncomplete(), mSkipped};
 }
 
 } // namespace zun

@@ -14,8 +14,12 @@ class UdpReceiver : public NetworkReceiver {
 public:
     static constexpr const char *kGroup = "239.255.105.88";
 
+    // A frame whose trip took this much longer than its stream's quickest shows that the
+    // caller has fallen behind.
+    static constexpr int64_t kBehindNs = 60'000'000;
+
     UdpReceiver();
-    explicit UdpReceiver(const FrameReassembler::Limits &limits);
+    explicit UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs = kBehindNs);
 
     bool listen(uint16_t port) override;
     bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) override;
@@ -25,13 +29,28 @@ public:
 
 private:
     // One datagram, or false when none is waiting.
-    bool readOne(EncodedFrame &frame, bool &completed);
+    bool readOne();
+    void keepCompleted();
+    bool cameLate(const FrameMeta &meta);
     void joinGroup();
 
     SocketFd mSocket;
     FrameReassembler mReassembler;
     std::vector<uint8_t> mDatagram;
     std::vector<uint8_t> mGather;
+    // Frames complete but not yet delivered: at most one per stream, oldest first.
+    std::vector<EncodedFrame> mReady;
+    uint64_t mSkipped = 0;
+    uint64_t mCompleted = 0;
+    int64_t mBehindNs;
+    bool mLastCompletedLate = false;
+    struct Trip {
+        uint32_t streamId;
+        int64_t quickest; // fastest trip lately, in the sender's clock plus an unknown offset
+        uint64_t quickestNs;
+        uint64_t seenNs;
+    };
+    std::vector<Trip> mTrips;
     uint64_t mRejected = 0;
 };
 

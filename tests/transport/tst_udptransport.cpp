@@ -147,6 +147,54 @@ TEST(UdpUnicast, InterleavedStreamsAndReorderedPiecesArriveWhole)
     EXPECT_EQ(receiver.counters().packetsRejected, 0u);
 }
 
+TEST(UdpUnicast, FramesAreHandedOnAsTheyComeWhenTheReceiverKeepsUp)
+{
+    zun::UdpReceiver receiver({}, 10'000'000'000); // no stall of this test's thread looks like a backlog
+    ASSERT_TRUE(receiver.listen(21018));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21018));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    for (uint32_t n = 1; n <= 5; ++n)
+        ASSERT_TRUE(sender.send(zuntest::meta(f, n), zuntest::pattern(zun::byteSize(f), n)));
+    for (uint32_t n = 1; n <= 5; ++n) {
+        zun::EncodedFrame got;
+        ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+        EXPECT_EQ(got.meta.frameNumber, n);
+    }
+    EXPECT_EQ(receiver.counters().framesSkipped, 0u);
+}
+
+TEST(UdpUnicast, ReceiverThatFellBehindTakesTheNewestFrameOfEachStream)
+{
+    zun::UdpReceiver receiver({}, 20'000'000);
+    ASSERT_TRUE(receiver.listen(21017));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21017));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    zun::EncodedFrame got;
+    for (uint32_t stream : {1u, 2u}) {
+        // Frames taken at once show how quick a trip can be.
+        ASSERT_TRUE(sender.send(zuntest::meta(f, 0, false, stream), zuntest::pattern(zun::byteSize(f), 0)));
+        ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    }
+    for (uint32_t n = 1; n <= 5; ++n) {
+        ASSERT_TRUE(sender.send(zuntest::meta(f, n, false, 1), zuntest::pattern(zun::byteSize(f), n)));
+        if (n == 2)
+            ASSERT_TRUE(sender.send(zuntest::meta(f, 9, false, 2), zuntest::pattern(zun::byteSize(f), 9)));
+    }
+    std::this_thread::sleep_for(150ms); // long enough in the socket to count as a backlog
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.streamId, 1u);
+    EXPECT_EQ(got.meta.frameNumber, 5u);
+    EXPECT_EQ(got.payload, zuntest::pattern(zun::byteSize(f), 5));
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.streamId, 2u);
+    EXPECT_EQ(got.meta.frameNumber, 9u);
+    EXPECT_FALSE(receiver.receive(got, 20ms));
+    EXPECT_EQ(receiver.counters().framesSkipped, 4u);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 0u);
+}
+
 TEST(UdpRobustness, MalformedDatagramsAreCountedAndTheNextGoodFrameTaken)
 {
     zun::UdpReceiver receiver;

@@ -1,0 +1,230 @@
+// "Multicast (UDP)" and "Remote (TCP)" over loopback inside one process, next to what
+// plain sockets move through loopback in the same run.
+
+#include "benches.h"
+#include "picture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uint16_t kPort = 21950;
+constexpr uint32_t kLevel = 15;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Rate {
+    double sent = 0;
+    double received = 0;
+};
+
+sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+// Bytes per second one UDP socket pair moves through loopback with datagrams of this size:
+// what the sender puts out and what the receiver, one recv per datagram, takes in.
+Rate udpLimit(size_t datagram, bool batched, double seconds)
+{
+    const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int tx = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int size = 32 << 20;
+    setsockopt(rx, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    const timeval tick{0, 100000};
+    setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    auto addr = loopback(kPort);
+    ::bind(rx, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    ::connect(tx, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> received{0};
+    std::thread reader([&] {
+        std::vector<char> buf(65536);
+        while (!stop) {
+            const ssize_t n = ::recv(rx, buf.data(), buf.size(), 0);
+            if (n > 0)
+                received += uint64_t(n);
+        }
+    });
+    std::vector<char> buf(datagram, 'x');
+    constexpr int kBatch = 32;
+    iovec part{buf.data(), buf.size()};
+    mmsghdr batch[kBatch]{};
+    for (auto &m : batch) {
+        m.msg_hdr.msg_iov = &part;
+        m.msg_hdr.msg_iovlen = 1;
+    }
+    uint64_t sent = 0;
+    const auto start = Clock::now();
+    while (secondsSince(start) < seconds) {
+        if (batched) {
+            for (int i = 0; i < 2; ++i)
+                sent += uint64_t(std::max(0, ::sendmmsg(tx, batch, kBatch, 0))) * datagram;
+        } else {
+            for (int i = 0; i < 2 * kBatch; ++i)
+                sent += ::send(tx, buf.data(), buf.size(), 0) > 0 ? datagram : 0;
+        }
+    }
+    const double elapsed = secondsSince(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    reader.join();
+    ::close(rx);
+    ::close(tx);
+    return {double(sent) / elapsed, double(received) / elapsed};
+}
+
+double tcpLimit(double seconds)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    auto addr = loopback(kPort);
+    ::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    ::listen(listener, 1);
+    const int tx = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(tx, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    const int rx = ::accept(listener, nullptr, nullptr);
+    std::atomic<uint64_t> received{0};
+    std::thread reader([&] {
+        std::vector<char> buf(1 << 20);
+        ssize_t n;
+        while ((n = ::recv(rx, buf.data(), buf.size(), 0)) > 0)
+            received += uint64_t(n);
+    });
+    std::vector<char> buf(1 << 20, 'x');
+    const auto start = Clock::now();
+    uint64_t before = 0;
+    while (secondsSince(start) < seconds)
+        ::send(tx, buf.data(), buf.size(), 0);
+    const double elapsed = secondsSince(start);
+    before = received;
+    ::shutdown(tx, SHUT_WR);
+    reader.join();
+    ::close(tx);
+    ::close(rx);
+    ::close(listener);
+    return double(before) / elapsed;
+}
+
+struct NetworkLimits {
+    Rate udpSmall;   // 1472-byte datagrams: an Ethernet MTU
+    Rate udpBatched; // the same through sendmmsg, 32 at a time
+    Rate udpLarge;   // 65000-byte datagrams: what loopback allows
+    double tcp = 0;
+};
+
+NetworkLimits measureNetworkLimits(double seconds)
+{
+    NetworkLimits l;
+    l.udpSmall = udpLimit(1472, false, seconds);
+    l.udpBatched = udpLimit(1472, true, seconds);
+    l.udpLarge = udpLimit(65000, false, seconds);
+    l.tcp = tcpLimit(seconds);
+    return l;
+}
+
+void keepBest(NetworkLimits &best, const NetworkLimits &next)
+{
+    auto better = [](Rate &a, const Rate &b) {
+        a.sent = std::max(a.sent, b.sent);
+        a.received = std::max(a.received, b.received);
+    };
+    better(best.udpSmall, next.udpSmall);
+    better(best.udpBatched, next.udpBatched);
+    better(best.udpLarge, next.udpLarge);
+    best.tcp = std::max(best.tcp, next.tcp);
+}
+
+std::string versus(double mbps, double limitBytesPerSecond, const char *what)
+{
+    char text[128];
+    const double r = limitBytesPerSecond > 0 ? mbps * 1e6 / limitBytesPerSecond : 0;
+    std::snprintf(text, sizeof text, "%5.1f%% of %s (target 50%%)%s", 100 * r, what, r >= 0.5 ? "" : "  MISSED");
+    return text;
+}
+
+} // namespace
+
+void runNetworkBench(const Options &options)
+{
+    const StreamFormat formats[] = {{640, 480, 1, 1}, {1920, 1080, 1, 1}};
+    NetworkLimits limits;
+    // [protocol][format][compressed][mode: window 2, flat out, paced 30]
+    StreamResult results[2][2][2][3];
+    for (int round = 0; round < options.rounds; ++round) {
+        keepBest(limits, measureNetworkLimits(0.5));
+        for (int p = 0; p < 2; ++p) {
+            for (int f = 0; f < 2; ++f) {
+                const auto picture = linePicture(formats[f], 400);
+                for (uint32_t compressed : {0u, 1u}) {
+                    StreamConfig config;
+                    config.protocol = p == 0 ? ZUN_PROTOCOL_UDP : ZUN_PROTOCOL_TCP;
+                    config.port = kPort;
+                    config.format = formats[f];
+                    config.compressed = compressed;
+                    config.level = kLevel;
+                    config.seconds = options.seconds;
+                    auto &r = results[p][f][compressed];
+                    keepBest(r[0], runPipelined(config, picture, 2));
+                    keepBest(r[1], runPipelined(config, picture, 0));
+                    keepBest(r[2], runPaced(config, picture, 30));
+                }
+            }
+        }
+    }
+    std::printf("\nloopback limits, one sender and one receiver thread:\n");
+    std::printf("  UDP 1472-byte datagrams    %6.0f MB/s sent, %6.0f MB/s received\n",
+                limits.udpSmall.sent / 1e6, limits.udpSmall.received / 1e6);
+    std::printf("  UDP 1472 by sendmmsg (32)  %6.0f MB/s sent, %6.0f MB/s received\n",
+                limits.udpBatched.sent / 1e6, limits.udpBatched.received / 1e6);
+    std::printf("  UDP 65000-byte datagrams   %6.0f MB/s sent, %6.0f MB/s received\n",
+                limits.udpLarge.sent / 1e6, limits.udpLarge.received / 1e6);
+    std::printf("  TCP                        %6.0f MB/s\n", limits.tcp / 1e6);
+    for (int p = 0; p < 2; ++p) {
+        std::printf("\n%s over loopback, encoder and decoder in one process; every frame copied out of "
+                    "the locked buffer\n", p == 0 ? "Multicast (UDP)" : "Remote (TCP)");
+        printStreamHeader();
+        for (int f = 0; f < 2; ++f) {
+            for (uint32_t compressed : {0u, 1u}) {
+                StreamConfig config;
+                config.format = formats[f];
+                config.compressed = compressed;
+                config.level = kLevel;
+                const auto &r = results[p][f][compressed];
+                std::string best;
+                if (!compressed)
+                    best = p == 0 ? versus(r[0].imageMBps, limits.udpLarge.received, "UDP 65000")
+                                  : versus(r[0].imageMBps, limits.tcp, "TCP");
+                printStreamRow("window 2", config, r[0], best);
+                printStreamRow("flat out", config, r[1], "");
+                char lost[64];
+                std::snprintf(lost, sizeof lost, "lost %llu of %llu",
+                              static_cast<unsigned long long>(r[2].sent - std::min(r[2].sent, r[2].delivered)),
+                              static_cast<unsigned long long>(r[2].sent));
+                printStreamRow("paced 30", config, r[2], lost);
+            }
+        }
+    }
+}
+
+} // namespace bench
