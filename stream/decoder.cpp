@@ -13,6 +13,7 @@ namespace {
 constexpr auto kAttachRetry = std::chrono::milliseconds(5);
 constexpr auto kFrameWait = std::chrono::milliseconds(20);
 constexpr auto kUnlinkCheck = std::chrono::milliseconds(100);
+constexpr auto kDrainTime = std::chrono::seconds(1);
 
 // Adds what a cursor counted since the last call to the decoder's totals.
 void takeCounts(ShmReader::Cursor &cursor, std::atomic<uint64_t> &dropped,
@@ -166,6 +167,12 @@ void Decoder::attach(std::shared_ptr<ShmReader> reader, bool fromNewest,
     mReader = std::move(reader);
 }
 
+bool Decoder::hasUnreadRaw() const
+{
+    std::lock_guard lock(mMutex);
+    return mReader && mReader->hasUnread(mRawCursor, false);
+}
+
 void Decoder::detach()
 {
     std::lock_guard lock(mMutex);
@@ -206,6 +213,7 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<Sh
     if (reader)
         attach(reader, true, jpegCursor);
     auto lastUnlinkCheck = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point goneSince{};
     while (!stop.stop_requested()) {
         if (!reader) {
             reader = ShmReader::open(port);
@@ -215,20 +223,15 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<Sh
             }
             attach(reader, false, jpegCursor);
         }
+        const uint32_t seen = reader->notifyCount();
         const auto now = std::chrono::steady_clock::now();
-        bool gone = reader->isClosed();
+        bool gone = goneSince != std::chrono::steady_clock::time_point{} || reader->isClosed();
         if (!gone && now - lastUnlinkCheck > kUnlinkCheck) {
             // An encoder killed before it could say so leaves a segment that only its
             // successor's take-over, or our own check of the name, reveals.
             lastUnlinkCheck = now;
             gone = reader->isUnlinked();
         }
-        if (gone) {
-            detach();
-            reader.reset();
-            continue;
-        }
-        const uint32_t seen = reader->notifyCount();
         while (!stop.stop_requested()) {
             auto pinned = reader->pinNext(jpegCursor, true, mAdaptive, ShmReader::kThreadBank);
             takeCounts(jpegCursor, mDropped, mRejected);
@@ -236,6 +239,22 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<Sh
                 break;
             decodeInto(pinned->meta, {pinned->payload, pinned->payloadSize}, nullptr, codec);
             reader->unpin(*pinned, ShmReader::kThreadBank);
+        }
+        if (gone) {
+            if (goneSince == std::chrono::steady_clock::time_point{})
+                goneSince = now;
+            auto next = ShmReader::open(port);
+            // Raw frames the encoder left stay readable for a while, unless a new one comes.
+            if (!next && now - goneSince < kDrainTime && hasUnreadRaw()) {
+                pause(stop, kAttachRetry);
+                continue;
+            }
+            goneSince = {};
+            detach();
+            reader = std::move(next);
+            if (reader)
+                attach(reader, false, jpegCursor);
+            continue;
         }
         reader->waitForNotify(seen, kFrameWait);
     }

@@ -49,6 +49,7 @@ private:
     void pause(std::stop_token stop, std::chrono::milliseconds time);
     void attach(std::shared_ptr<ShmReader> reader, bool fromNewest, ShmReader::Cursor &jpegCursor);
     void detach();
+    bool hasUnreadRaw() const;
     void releaseLocked();
 
     uint32_t mProtocol = 0;

@@ -69,6 +69,8 @@ ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format,
 
 /* Sets where frames go: an IPv4 address or host name ("group@interface-address" picks the
  * interface for multicast; ignored by protocol 3) and a port. Never waits on the network.
+ * Protocol 3 makes the port's shared memory here; while another live encoder holds the port
+ * this one is refused (that of a dead one is taken over).
  * Returns 1, or 0 for a bad handle, a null address or a port that cannot be used. Any thread. */
 ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_t port);
 

@@ -15,8 +15,8 @@ std::shared_ptr<ShmReader> ShmReader::open(uint16_t port)
     if (!segment.isOpen() || segment.objectSize() < shm::kSlotOffset || !segment.mapAll())
         return nullptr;
     auto *header = reinterpret_cast<shm::SegmentHeader *>(segment.data());
-    if (header->ready.load(std::memory_order_acquire) != 1 || header->magic != shm::kMagic
-        || header->version != shm::kVersion)
+    if (header->ready.load(std::memory_order_acquire) != 1 || header->closed.load() != 0
+        || header->magic != shm::kMagic || header->version != shm::kVersion)
         return nullptr;
     // Copied once and checked against the mapping, so a later scribble cannot move reads out of it.
     const uint32_t slotCount = header->slotCount;
@@ -136,6 +136,17 @@ std::optional<ShmReader::Pinned> ShmReader::pinNext(Cursor &cursor, bool compres
         ++cursor.rejected;
     }
     return std::nullopt;
+}
+
+bool ShmReader::hasUnread(const Cursor &cursor, bool compressed) const
+{
+    for (uint32_t i = 0; i < mSlotCount; ++i) {
+        const uint64_t seq = slot(i).seq.load(std::memory_order_acquire);
+        if (shm::isPublished(seq) && shm::isCompressed(seq) == compressed
+            && shm::frameOf(seq) > cursor.lastFrame)
+            return true;
+    }
+    return false;
 }
 
 void ShmReader::unpin(const Pinned &pinned, Bank bank)

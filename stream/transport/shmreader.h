@@ -52,6 +52,8 @@ public:
     // cursor on; nullopt when there is none. Pin one slot per bank at a time.
     std::optional<Pinned> pinNext(Cursor &cursor, bool compressed, bool newest, Bank bank);
     void unpin(const Pinned &pinned, Bank bank);
+    // Whether a frame of the kind waits after the cursor.
+    bool hasUnread(const Cursor &cursor, bool compressed) const;
 
     // Counts JPEG frames published and the closing of the segment.
     uint32_t notifyCount() const;

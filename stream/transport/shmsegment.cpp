@@ -71,8 +71,12 @@ bool ShmSegment::allocateAndMap(size_t size)
 {
     if (mFd < 0 || mData)
         return false;
-    if (posix_fallocate(mFd, 0, off_t(size)) != 0)
-        return false;
+    return posix_fallocate(mFd, 0, off_t(size)) == 0 && map(size);
+}
+
+bool ShmSegment::map(size_t size)
+{
+    // Populated now, so the first frames do not pay for page faults.
     void *data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, mFd, 0);
     if (data == MAP_FAILED)
         return false;
@@ -84,14 +88,7 @@ bool ShmSegment::allocateAndMap(size_t size)
 bool ShmSegment::mapAll()
 {
     const size_t size = objectSize();
-    if (mFd < 0 || mData || size == 0)
-        return false;
-    void *data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, mFd, 0);
-    if (data == MAP_FAILED)
-        return false;
-    mData = static_cast<uint8_t *>(data);
-    mSize = size;
-    return true;
+    return mFd >= 0 && !mData && size != 0 && map(size);
 }
 
 size_t ShmSegment::objectSize() const

@@ -43,6 +43,7 @@ public:
 
 private:
     void reset();
+    bool map(size_t size);
 
     int mFd = -1;
     uint8_t *mData = nullptr;

@@ -32,6 +32,7 @@ enum Port : uint32_t {
     kSecond = 20080,
     kSeveral = 20090,
     kDeleteLocked = 20091,
+    kLeftBehind = 20092,
 };
 
 TEST(Memory, FrameOnChannelNArrivesThereAndNotOnNPlusOne)
@@ -301,6 +302,26 @@ TEST(Memory, EveryDecoderOnAPortGetsEveryFrame)
             EXPECT_TRUE(zuntest::frameMatches(format, false, i, pixels));
             d->unlock();
         }
+    }
+}
+
+TEST(Memory, FramesLeftByADeletedEncoderCanStillBeRead)
+{
+    const StreamFormat format{64, 48, 1, 1};
+    Decoder decoder(kLeftBehind);
+    {
+        Encoder encoder(format, kLeftBehind);
+        std::this_thread::sleep_for(50ms); // the decoder has found the encoder
+        for (uint32_t i = 0; i < 3; ++i)
+            encoder.encodePattern(format);
+    }
+    std::this_thread::sleep_for(50ms); // the decoder has seen the encoder go
+    for (uint32_t i = 0; i < 3; ++i) {
+        const uint8_t *pixels = decoder.waitLock(500ms);
+        ASSERT_NE(pixels, nullptr) << i;
+        EXPECT_EQ(decoder.frameNumber(), i);
+        EXPECT_TRUE(zuntest::frameMatches(format, false, i, pixels));
+        decoder.unlock();
     }
 }
 
