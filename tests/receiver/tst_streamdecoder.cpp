@@ -212,15 +212,13 @@ private slots:
         thread.start();
 
         int checked = 0;
-        QElapsedTimer timer;
-        timer.start();
-        while (copied.load(std::memory_order_relaxed) < kFrames && timer.elapsed() < 60000) {
+        auto checkNewest = [&worker, &checked, &formatFor] {
             const StreamFormat format = worker.frameFormat();
             const QImage image = worker.image();
             if (format.width != 0)
                 QVERIFY(format.width >= 16 && format.width < 21 && format.height >= 8 && format.height < 11);
             if (image.isNull())
-                continue;
+                return;
             const uchar value = image.constBits()[0];
             const StreamFormat expected = formatFor(value);
             QCOMPARE(image.width(), int(expected.width));
@@ -228,7 +226,15 @@ private slots:
             const auto *bytes = image.constBits();
             QVERIFY(std::all_of(bytes, bytes + image.sizeInBytes(), [value](uchar b) { return b == value; }));
             ++checked;
-        }
+        };
+        QElapsedTimer timer;
+        timer.start();
+        while (copied.load(std::memory_order_relaxed) < kFrames && timer.elapsed() < 60000
+               && !QTest::currentTestFailed())
+            checkNewest();
+        // A descheduled reader may miss every frame in flight; the newest one stays readable.
+        if (!QTest::currentTestFailed())
+            checkNewest();
         worker.endDecoder();
         thread.quit();
         thread.wait();
