@@ -10,10 +10,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <functional>
 
 // Stands in for the browser.
 class UrlCatcher : public QObject
@@ -38,11 +42,14 @@ private slots:
     void cleanup();
 
     void aboutBoxShowsItsTextModallyAndCloses();
+    void sendingGoesOnWhileTheAboutBoxIsOpen();
     void linksOpenTheExactUrls_data();
     void linksOpenTheExactUrls();
 
 private:
     QAction *action(const char *name);
+    // Opens the About box from the menu, runs whileOpen inside it, then closes it by Escape.
+    void showAboutBox(const std::function<void(QMessageBox *)> &whileOpen);
 
     UrlCatcher mCatcher;
     std::unique_ptr<MainWindow> mWindow;
@@ -79,26 +86,17 @@ QAction *TestHelpMenu::action(const char *name)
     return formObject<QAction>(*mWindow, name);
 }
 
-void TestHelpMenu::aboutBoxShowsItsTextModallyAndCloses()
+void TestHelpMenu::showAboutBox(const std::function<void(QMessageBox *)> &whileOpen)
 {
-    QString text;
-    bool hadParent = true;
-    bool blockedWindow = false;
-    int buttons = -1;
-    bool closed = false;
+    bool reached = false;
     QTimer::singleShot(0, this, [&] {
         // Runs inside the box's own event loop.
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget(), 5000);
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        text = box->text();
-        hadParent = box->parentWidget() != nullptr;
-        buttons = int(box->buttons().size());
-        blockedWindow = QApplication::activeModalWidget() != mWindow.get()
-                        && box->isModal();
+        QVERIFY(box);
+        reached = true;
+        whileOpen(box);
         QTest::keyClick(box, Qt::Key_Escape);
-        closed = true;
     });
     QTimer fallback;
     // Should the box not close, end it rather than hang the test.
@@ -110,17 +108,55 @@ void TestHelpMenu::aboutBoxShowsItsTextModallyAndCloses()
 
     action("actionAbout_zunVidStreamTester")->trigger();
 
-    QVERIFY(closed);
-    QCOMPARE(text.split(QLatin1Char('\n')).size(), 3);
-    QVERIFY(text.startsWith(QStringLiteral("zunVidStreamTool v1.1.0 ")));
-    QCOMPARE(text.split(QLatin1Char('\n'))[1], QString());
-    QVERIFY(!text.split(QLatin1Char('\n'))[2].isEmpty());
-    QVERIFY(!hadParent);
-    QVERIFY(blockedWindow);
-    QCOMPARE(buttons, 1);
+    QVERIFY(reached);
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestHelpMenu::aboutBoxShowsItsTextModallyAndCloses()
+{
+    QString text;
+    bool hadParent = true;
+    bool modal = false;
+    qsizetype buttons = -1;
+    showAboutBox([&](QMessageBox *box) {
+        text = box->text();
+        hadParent = box->parentWidget() != nullptr;
+        modal = box->isModal() && QApplication::activeModalWidget() == box;
+        buttons = box->buttons().size();
+    });
+
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].startsWith(QStringLiteral("zunVidStreamTool v1.1.0 ")));
+    QCOMPARE(lines[1], QString());
+    QVERIFY(!lines[2].isEmpty());
+    QVERIFY(!hadParent);
+    QVERIFY(modal);
+    QCOMPARE(buttons, qsizetype(1));
     QVERIFY(mCatcher.urls.isEmpty());
     QCOMPARE(recording::callNames(), std::vector<std::string>());
+}
+
+void TestHelpMenu::sendingGoesOnWhileTheAboutBoxIsOpen()
+{
+    formObject<QSpinBox>(*mWindow, "mSendWidth")->setValue(16);
+    formObject<QSpinBox>(*mWindow, "mSendHeight")->setValue(8);
+    formObject<QSpinBox>(*mWindow, "mSendChannel")->setValue(82);
+    formObject<QPushButton>(*mWindow, "mSendButton")->click();
+    QCOMPARE(MainWindowProbe(*mWindow).encoder(), 1u);
+
+    auto encodes = [] {
+        const std::vector<std::string> names = recording::callNames();
+        return std::count(names.begin(), names.end(), std::string("zunEncode"));
+    };
+    long atOpen = -1;
+    long whileOpen = -1;
+    showAboutBox([&](QMessageBox *) {
+        atOpen = encodes();
+        QTRY_VERIFY_WITH_TIMEOUT(encodes() >= atOpen + 2, 5000);
+        whileOpen = encodes();
+    });
+    QVERIFY(whileOpen >= atOpen + 2);
 }
 
 void TestHelpMenu::linksOpenTheExactUrls_data()

@@ -79,6 +79,7 @@ private slots:
     void protocolCodeDecidesTheAddressField();
     void storedValuesAreBoundedByTheWidgets();
     void steppingTheEntryLoadsEveryEntryOnTheWay();
+    void presetWithoutDepthMakesSendFailSafely();
     void entryZeroOpensTheNextStart();
     void unwritableFileChangesNothing();
     void readOnlyFolderChangesNothing();
@@ -322,6 +323,37 @@ void TestSendPresets::steppingTheEntryLoadsEveryEntryOnTheWay()
     QCOMPARE(widths[1][0].toInt(), 50);
     // Entry 4's height stayed, since entry 5 has none.
     QCOMPARE(field<QSpinBox>("mSendHeight")->value(), 44);
+}
+
+void TestSendPresets::presetWithoutDepthMakesSendFailSafely()
+{
+    writeIni("[2]\nprotocol=3\nchannel=83\nwidth=16\nheight=8\ndepth=7\n"
+             "[3]\nprotocol=3\nchannel=83\nwidth=16\nheight=8\ndepth=2\n");
+    MainWindow &w = window();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    selectEntry(2);
+    QCOMPARE(field<QComboBox>("mSendDepth")->currentIndex(), -1);
+
+    auto *send = field<QPushButton>("mSendButton");
+    send->click();
+    QVERIFY(send->isChecked());
+    QCOMPARE(MainWindowProbe(w).encoder(), 0u);
+    QTest::qWait(300); // no encode tick may follow
+    QCOMPARE(recording::callNames(), std::vector<std::string>());
+    send->click();
+
+    // The next preset with a depth sends frames of exactly its format.
+    selectEntry(3);
+    send->click();
+    QCOMPARE(MainWindowProbe(w).encoder(), 1u);
+    QTRY_VERIFY_WITH_TIMEOUT(!recording::calls().empty() && recording::calls().back().name == "zunEncode", 5000);
+    const recording::Call created = recording::calls().front();
+    QCOMPARE(created.name, std::string("zunGetEncoder"));
+    QCOMPARE(created.args[0], int64_t(3));
+    QCOMPARE(created.format.width, uint16_t(16));
+    QCOMPARE(created.format.height, uint16_t(8));
+    QCOMPARE(created.format.depth, uint16_t(2));
 }
 
 void TestSendPresets::entryZeroOpensTheNextStart()
