@@ -157,7 +157,7 @@ ZunStreamStats Encoder::stats() const
 {
     ZunStreamStats stats{};
     stats.framesSent = mSent.load();
-    stats.framesDropped = mDropped.load();
+    stats.framesDropped = mDropped.load() + (mNetwork ? mNetwork->framesReplaced() : 0);
     stats.bytesTransferred = mBytes.load();
     return stats;
 }

@@ -24,6 +24,8 @@ public:
     virtual bool setDestination(const std::string &address, uint16_t port) = 0;
     // Sends one frame, or drops it (returning false) when the link is not ready.
     virtual bool send(const FrameMeta &meta, std::span<const uint8_t> payload) = 0;
+    // Frames send took but later gave up for a newer one (a full link); any thread.
+    virtual uint64_t framesReplaced() const { return 0; }
 };
 
 // Receives whole, validated frames. listen runs on the caller's thread; receive and

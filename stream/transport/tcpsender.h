@@ -30,7 +30,7 @@ public:
 
     bool connected() const { return mConnected.load(); }
     // Frames replaced while waiting for a full socket.
-    uint64_t framesReplaced() const { return mReplaced.load(); }
+    uint64_t framesReplaced() const override { return mReplaced.load(); }
 
 private:
     struct Message {

@@ -276,6 +276,10 @@ TEST_P(NetworkApi, DeleteIsPromptWhileThePeerStalls)
             encoder.encode(f);
             std::this_thread::sleep_for(5ms);
         }
+        // What the peer never took is counted: given up in the queue or in the transport.
+        ZunStreamStats stats{};
+        ASSERT_EQ(zunGetStreamStats(encoder.handle, &stats), 1);
+        EXPECT_GT(stats.framesDropped, 0u);
         EXPECT_LT(timed([&] { encoder.release(); }), 150ms);
     }
     ::close(listener);
