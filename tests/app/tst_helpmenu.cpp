@@ -1,6 +1,6 @@
 // The help menu: the About box and the two links, triggered through the menu's actions.
 
-#include "mainwindowprobe.h"
+#include "apptestkit.h"
 #include "recordingstream.h"
 
 #include <QAction>

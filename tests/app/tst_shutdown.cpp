@@ -1,7 +1,7 @@
 // Closing the window in each state of sending and receiving: what the library is told, in
 // which order.
 
-#include "mainwindowprobe.h"
+#include "apptestkit.h"
 #include "recordingstream.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // The window as it opens: every object of the form, the initial values, the address list,
 // the settings path, and a life with neither sending nor receiving.
 
-#include "mainwindowprobe.h"
+#include "apptestkit.h"
 #include "recordingstream.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 // Send presets: saving and loading config entries in the settings file, through the form.
 
-#include "mainwindowprobe.h"
+#include "apptestkit.h"
 #include "recordingstream.h"
 
 #include <QApplication>

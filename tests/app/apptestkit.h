@@ -1,6 +1,8 @@
 #pragma once
 
-// Test access to the window's private state; MainWindow names this class its friend.
+// Helpers of the app and config tests: the window's private state (MainWindow befriends
+// MainWindowProbe; the sender and receiver tests have their own in tests/support), form objects
+// by name, and a main() that keeps settings out of the user's folder.
 
 #include "mainwindow.h"
 
