@@ -2,7 +2,7 @@
 // any field, values of the wrong type, binary bytes and missing groups. The window starts and
 // loads every entry without a crash, and every send widget stays within its range.
 
-#include "mainwindowprobe.h"
+#include "apptestkit.h"
 #include "recordingstream.h"
 
 #include <QComboBox>
