@@ -22,6 +22,8 @@ cmake --build "$build"
 declare -A malloc_mb=([datagram]=64 [tcpmessage]=16 [shmsegment]=64 [jpegpayload]=128)
 declare -A max_len=([datagram]=16384 [tcpmessage]=16384 [shmsegment]=65536 [jpegpayload]=16384)
 
+# The segment target's own ports (22990-22999): a run that crashed or was stopped leaves one.
+trap 'rm -f /dev/shm/zunVidStream-2299[0-9]' EXIT
 mkdir -p "$build/artifacts"
 summary=()
 for t in "${targets[@]}"; do
