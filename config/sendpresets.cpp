@@ -17,8 +17,11 @@ void MainWindow::on_mSendConfig_valueChanged(int pConfigId)
     QSettings settings(mSettingsPath, QSettings::IniFormat);
     settings.beginGroup(presetGroup(pConfigId));
 
+    // The stored code is index + 1; any number is checked before the sum, which could overflow.
+    const qint64 protocol =
+        settings.value(QStringLiteral("protocol"), ui->mSendProtocol->currentIndex() + 1).toLongLong();
     ui->mSendProtocol->setCurrentIndex(
-        settings.value(QStringLiteral("protocol"), ui->mSendProtocol->currentIndex() + 1).toInt() - 1);
+        protocol >= 1 && protocol <= ui->mSendProtocol->count() ? int(protocol - 1) : -1);
     ui->mSendChannel->setValue(settings.value(QStringLiteral("channel"), ui->mSendChannel->value()).toInt());
     ui->mSendAddress->setText(settings.value(QStringLiteral("address"), ui->mSendAddress->text()).toString());
     ui->mSendWidth->setValue(settings.value(QStringLiteral("width"), ui->mSendWidth->value()).toInt());

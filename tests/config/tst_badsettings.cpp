@@ -92,7 +92,8 @@ void TestBadSettings::spoiledEntriesLoadWithinRange_data()
         return text;
     };
     QTest::newRow("huge numbers") << everyKey("0", "99999999999999999999999999") + everyKey("1", "2147483648")
-                                         + everyKey("2", "-2147483649") + everyKey("3", "1e308");
+                                         + everyKey("2", "-2147483649") + everyKey("3", "1e308")
+                                         + everyKey("4", "-2147483648") + everyKey("5", "2147483647");
     QTest::newRow("wrong types") << everyKey("0", "@Rect(1 2 3 4)") + everyKey("1", "a, b, c")
                                         + everyKey("2", "@ByteArray(\\0\\x1\\xff)") + everyKey("3", "true")
                                         + everyKey("4", "\"quoted\"");
