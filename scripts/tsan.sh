@@ -11,4 +11,6 @@ cmake --build "$build_dir"
 # Any report fails the run. Qt is not instrumented, so what it does inside (its own futex
 # mutexes, QtTest's watchdog thread) is left out and our side is checked.
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 ignore_noninstrumented_modules=1 ${TSAN_OPTIONS:-}"
-ctest --test-dir "$build_dir" -L 'receive|library' --output-on-failure --timeout 300 -j2
+# Full-HD throughput cases are left out: under ThreadSanitizer's slowdown they miss their
+# deadline, and the same paths run here with smaller frames.
+ctest --test-dir "$build_dir" -L 'receive|library' -E 'FullHdRaw' --output-on-failure --timeout 300 -j2
