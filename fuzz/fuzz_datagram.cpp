@@ -4,7 +4,7 @@
 
 #include "fuzzcheck.h"
 #include "format.h"
-#include "transport/framereassembler.h"
+#include "transport/udp/framereassembler.h"
 #include "transport/wireheader.h"
 
 #include <cstddef>

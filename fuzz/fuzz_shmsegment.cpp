@@ -4,9 +4,9 @@
 
 #include "fuzzcheck.h"
 #include "format.h"
-#include "transport/shmlayout.h"
-#include "transport/shmreader.h"
-#include "transport/shmwriter.h"
+#include "transport/memory/shmlayout.h"
+#include "transport/memory/shmreader.h"
+#include "transport/memory/shmwriter.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

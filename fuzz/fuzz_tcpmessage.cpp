@@ -4,7 +4,7 @@
 
 #include "fuzzcheck.h"
 #include "format.h"
-#include "transport/tcpmessagereader.h"
+#include "transport/tcp/tcpmessagereader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 
 #include "format.h"
 #include "jpegcodec.h"
-#include "transport/shmlayout.h"
+#include "transport/memory/shmlayout.h"
 #include "transport/wireheader.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "handle.h"
 #include "readbuffer.h"
-#include "transport/shmreader.h"
+#include "transport/memory/shmreader.h"
 #include "zunVidStreamLib2.h"
 
 #include <atomic>

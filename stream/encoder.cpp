@@ -2,7 +2,7 @@
 
 #include "format.h"
 #include "transport/networktransport.h"
-#include "transport/shmwriter.h"
+#include "transport/memory/shmwriter.h"
 
 #include <cstring>
 #include <random>

@@ -1,4 +1,4 @@
-#include "destinationaddress.h"
+#include "transport/destinationaddress.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

@@ -1,6 +1,6 @@
-#include "destinationresolver.h"
+#include "transport/destinationresolver.h"
 
-#include "destinationaddress.h"
+#include "transport/destinationaddress.h"
 
 #include <arpa/inet.h>
 

@@ -1,9 +1,9 @@
-#include "networktransport.h"
+#include "transport/networktransport.h"
 
-#include "tcpreceiver.h"
-#include "tcpsender.h"
-#include "udpreceiver.h"
-#include "udpsender.h"
+#include "transport/tcp/tcpreceiver.h"
+#include "transport/tcp/tcpsender.h"
+#include "transport/udp/udpreceiver.h"
+#include "transport/udp/udpsender.h"
 
 namespace zun {
 

@@ -1,4 +1,4 @@
-#include "socketfd.h"
+#include "transport/socketfd.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-#include "wireheader.h"
+#include "transport/wireheader.h"
 
-#include "../format.h"
+#include "format.h"
 
 namespace zun {
 namespace {

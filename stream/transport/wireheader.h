@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../frame.h"
+#include "frame.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 // opens only a layout whose every slot lies inside the mapping, aligned for its atomics.
 // Cases the fuzz target found, kept as tests.
 
-#include "transport/shmlayout.h"
-#include "transport/shmreader.h"
+#include "transport/memory/shmlayout.h"
+#include "transport/memory/shmreader.h"
 
 #include <gtest/gtest.h>
 

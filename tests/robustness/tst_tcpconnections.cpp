@@ -2,7 +2,7 @@
 // new sender in, and never gives up a sender's place to such peers.
 
 #include "format.h"
-#include "transport/tcpreceiver.h"
+#include "transport/tcp/tcpreceiver.h"
 #include "transporttestutil.h"
 
 #include <gtest/gtest.h>

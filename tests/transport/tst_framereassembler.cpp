@@ -1,4 +1,4 @@
-#include "transport/framereassembler.h"
+#include "transport/udp/framereassembler.h"
 #include "transporttestutil.h"
 
 #include <gtest/gtest.h>

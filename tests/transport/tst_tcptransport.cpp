@@ -1,5 +1,5 @@
-#include "transport/tcpreceiver.h"
-#include "transport/tcpsender.h"
+#include "transport/tcp/tcpreceiver.h"
+#include "transport/tcp/tcpsender.h"
 #include "transporttestutil.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "transport/udpreceiver.h"
-#include "transport/udpsender.h"
+#include "transport/udp/udpreceiver.h"
+#include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "tcpsender.h"
+#include "transport/tcp/tcpsender.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../frame.h"
-#include "wireheader.h"
+#include "frame.h"
+#include "transport/wireheader.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../frame.h"
-#include "shmsegment.h"
+#include "frame.h"
+#include "transport/memory/shmsegment.h"
 
 #include <cstdint>
 #include <memory>

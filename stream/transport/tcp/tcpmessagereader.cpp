@@ -1,4 +1,4 @@
-#include "tcpmessagereader.h"
+#include "transport/tcp/tcpmessagereader.h"
 
 #include <algorithm>
 #include <utility>

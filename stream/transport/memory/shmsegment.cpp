@@ -1,5 +1,5 @@
-#include "shmsegment.h"
-#include "shmlayout.h"
+#include "transport/memory/shmsegment.h"
+#include "transport/memory/shmlayout.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "networktransport.h"
-#include "socketfd.h"
-#include "tcpmessagereader.h"
+#include "transport/networktransport.h"
+#include "transport/socketfd.h"
+#include "transport/tcp/tcpmessagereader.h"
 
 #include <memory>
 #include <vector>

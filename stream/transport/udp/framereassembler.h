@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wireheader.h"
+#include "transport/wireheader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tcpreceiver.h"
+#include "transport/tcp/tcpreceiver.h"
 
 #include <netinet/in.h>
 #include <sys/epoll.h>

@@ -1,6 +1,6 @@
-#include "udpsender.h"
+#include "transport/udp/udpsender.h"
 
-#include "wireheader.h"
+#include "transport/wireheader.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "udpreceiver.h"
+#include "transport/udp/udpreceiver.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,5 +1,5 @@
-#include "shmwriter.h"
-#include "shmlayout.h"
+#include "transport/memory/shmwriter.h"
+#include "transport/memory/shmlayout.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

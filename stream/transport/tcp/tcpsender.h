@@ -1,9 +1,9 @@
 #pragma once
 
-#include "destinationresolver.h"
-#include "networktransport.h"
-#include "socketfd.h"
-#include "wireheader.h"
+#include "transport/destinationresolver.h"
+#include "transport/networktransport.h"
+#include "transport/socketfd.h"
+#include "transport/wireheader.h"
 
 #include <array>
 #include <atomic>

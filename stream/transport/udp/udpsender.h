@@ -1,8 +1,8 @@
 #pragma once
 
-#include "destinationresolver.h"
-#include "networktransport.h"
-#include "socketfd.h"
+#include "transport/destinationresolver.h"
+#include "transport/networktransport.h"
+#include "transport/socketfd.h"
 
 namespace zun {
 

@@ -1,7 +1,7 @@
-#include "shmreader.h"
-#include "shmlayout.h"
+#include "transport/memory/shmreader.h"
+#include "transport/memory/shmlayout.h"
 
-#include "../format.h"
+#include "format.h"
 
 namespace zun {
 

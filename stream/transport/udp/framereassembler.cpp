@@ -1,4 +1,4 @@
-#include "framereassembler.h"
+#include "transport/udp/framereassembler.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "framereassembler.h"
-#include "networktransport.h"
-#include "socketfd.h"
+#include "transport/udp/framereassembler.h"
+#include "transport/networktransport.h"
+#include "transport/socketfd.h"
 
 #include <vector>
 
