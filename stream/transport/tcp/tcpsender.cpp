@@ -1,5 +1,7 @@
 #include "transport/tcp/tcpsender.h"
 
+#include "transport/destinationstatus.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -60,7 +62,8 @@ TcpSender::~TcpSender()
 
 bool TcpSender::setDestination(const std::string &address, uint16_t port)
 {
-    const bool ok = mResolver.set(address, port);
+    const bool ok = setDestinationReporting(mResolver, report(), "tcp", address, port,
+                                            ZUN_STATE_CONNECTING);
     wake();
     return ok;
 }
@@ -140,12 +143,19 @@ void TcpSender::run(std::stop_token stop)
             mGeneration = target.generation;
             drop(0);
             mNextAttemptNs = 0;
+            mSeenState = DestinationResolver::State::None;
+        }
+        if (target.state != mSeenState) {
+            mSeenState = target.state;
+            reportTarget(report(), "tcp", mResolver, target, ZUN_STATE_CONNECTING);
         }
         if (mLink == Link::Down && target.state == DestinationResolver::State::Ready
             && now >= mNextAttemptNs)
             startConnect(target, now);
-        if (mLink == Link::Connecting && now - mConnectStartNs > kConnectTimeoutNs)
+        if (mLink == Link::Connecting && now - mConnectStartNs > kConnectTimeoutNs) {
+            retrying(ETIMEDOUT);
             drop(now);
+        }
 
         pollfd fds[2] = {{mWake.get(), POLLIN, 0}, {mSocket.get(), 0, 0}};
         {
@@ -181,8 +191,11 @@ void TcpSender::run(std::stop_token stop)
         }
         if (!broken)
             broken = !writeSome();
-        if (broken)
+        if (broken) {
+            report().setState(ZUN_STATE_CONNECTING);
+            report().problem(ZUN_LOG_WARNING, ECONNRESET, mTargetText + ": connection lost, retrying");
             drop(now);
+        }
     }
     mConnected = false;
 }
@@ -220,10 +233,13 @@ void TcpSender::startConnect(const DestinationResolver::Target &target, uint64_t
         return;
     const int on = 1;
     setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    mTargetText = targetText("tcp", target);
     const int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&target.address),
                              sizeof target.address);
-    if (rc != 0 && errno != EINPROGRESS)
+    if (rc != 0 && errno != EINPROGRESS) {
+        retrying(errno);
         return;
+    }
     {
         std::lock_guard lock(mMutex);
         mSocket = std::move(fd);
@@ -240,12 +256,23 @@ void TcpSender::finishConnect(uint64_t nowNs)
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(mSocket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        retrying(error != 0 ? error : errno);
         drop(nowNs);
         return;
     }
-    std::lock_guard lock(mMutex);
-    mLink = Link::Up;
-    mConnected = true;
+    {
+        std::lock_guard lock(mMutex);
+        mLink = Link::Up;
+        mConnected = true;
+    }
+    report().restart(ZUN_STATE_SENDING);
+    report().note(ZUN_LOG_INFO, mTargetText + ": connected");
+}
+
+void TcpSender::retrying(int error)
+{
+    report().setState(ZUN_STATE_CONNECTING);
+    report().problem(ZUN_LOG_WARNING, error, mTargetText + ": " + errorText(error) + ", retrying");
 }
 
 void TcpSender::drop(uint64_t nowNs)
