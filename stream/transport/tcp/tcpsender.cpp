@@ -84,7 +84,8 @@ bool TcpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
         std::lock_guard lock(mMutex);
         if (mLink != Link::Up)
             return false;
-        if (!mInFlight.pending) {
+        // Straight to the socket only when nothing older waits, so frames keep their order.
+        if (!mInFlight.pending && !mQueued.pending) {
             // Room for one whole frame in the socket lets an idle link take it in one call;
             // more would only queue stale frames in the kernel on a slow link.
             const size_t wanted = WireHeader::kSize + payload.size();
@@ -205,12 +206,8 @@ bool TcpSender::writeSome()
     for (;;) {
         {
             std::lock_guard lock(mMutex);
-            if (!mInFlight.pending) {
-                if (!mQueued.pending)
-                    return true;
-                std::swap(mInFlight, mQueued);
-                mQueued.pending = false;
-            }
+            if (!mInFlight.pending)
+                return true;
         }
         Message &m = mInFlight;
         const ssize_t n = writeFrom(mSocket.get(), m.header.data(), m.payload.data(), m.payload.size(), m.written);
@@ -222,6 +219,12 @@ bool TcpSender::writeSome()
         std::lock_guard lock(mMutex);
         m.pending = false;
         m.written = 0;
+        // The waiting frame takes the link before the lock is let go, so a send meanwhile
+        // cannot overtake it.
+        if (mQueued.pending) {
+            std::swap(mInFlight, mQueued);
+            mQueued.pending = false;
+        }
     }
 }
 
