@@ -22,12 +22,25 @@ bool isProtocol(uint32_t protocol)
         || protocol == ZUN_PROTOCOL_MEMORY;
 }
 
+// For the calls that only read: never wait for a changing call.
 template <class T, class R, class F>
 R withHandle(uint32_t id, R failure, F &&call) noexcept
 {
     try {
         if (auto handle = HandleRegistry::instance().find<T>(id))
             return call(*handle);
+    } catch (...) {
+    }
+    return failure;
+}
+
+// For the calls that change a handle: one at a time per handle, none once it is deleted.
+template <class T, class R, class F>
+R changeHandle(uint32_t id, R failure, F &&call) noexcept
+{
+    try {
+        if (auto handle = HandleRegistry::instance().find<T>(id))
+            return handle->change(failure, [&] { return call(*handle); });
     } catch (...) {
     }
     return failure;
@@ -41,7 +54,10 @@ int32_t deleteHandle(uint32_t id) noexcept
         if (!registry.find<T>(id))
             return 0;
         auto handle = registry.remove(id);
-        return handle ? 1 : 0; // destroyed here, or by the last call still using it
+        if (!handle)
+            return 0; // deleted meanwhile by another thread
+        handle->close();
+        return 1;
     } catch (...) {
         return 0;
     }
@@ -73,7 +89,7 @@ ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format, u
 {
     if (!format)
         return 0;
-    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
         return int32_t(e.setFormat(*format, compressed != 0, level));
     });
 }
@@ -82,7 +98,7 @@ ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_
 {
     if (!address)
         return 0;
-    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
         return int32_t(e.setDestination(std::string(address), port));
     });
 }
@@ -91,7 +107,7 @@ ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels)
 {
     if (!pixels)
         return 0;
-    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
         return int32_t(e.encode(static_cast<const uint8_t *>(pixels)));
     });
 }
@@ -115,7 +131,7 @@ ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested)
 
 ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port)
 {
-    return withHandle<Decoder>(decoder, int32_t(0),
+    return changeHandle<Decoder>(decoder, int32_t(0),
                                [&](Decoder &d) { return int32_t(d.setSource(port)); });
 }
 
@@ -123,14 +139,14 @@ ZUN_API int32_t zunSetSourceGroup(uint32_t decoder, const char *group, uint32_t 
 {
     if (!group)
         return 0;
-    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+    return changeHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
         return int32_t(d.setSourceGroup(std::string(group), port));
     });
 }
 
 ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive)
 {
-    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+    return changeHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
         d.setAdaptive(adaptive != 0);
         return int32_t(1);
     });
@@ -140,13 +156,13 @@ ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t flags)
 {
     if (flags != 0)
         return nullptr; // refused now, so a flag defined later cannot be mistaken for none
-    return withHandle<Decoder>(decoder, static_cast<const void *>(nullptr),
+    return changeHandle<Decoder>(decoder, static_cast<const void *>(nullptr),
                                [&](Decoder &d) { return static_cast<const void *>(d.lock()); });
 }
 
 ZUN_API int32_t zunUnlockReadBuffer(uint32_t decoder)
 {
-    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) { return int32_t(d.unlock()); });
+    return changeHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) { return int32_t(d.unlock()); });
 }
 
 ZUN_API uint32_t zunGetRecvWidth(uint32_t decoder)

@@ -68,9 +68,16 @@ std::shared_ptr<Decoder> Decoder::make(uint32_t protocol, const StreamFormat &re
 
 Decoder::~Decoder()
 {
+    release();
+}
+
+void Decoder::release()
+{
     stopThread();
+    mNetwork.reset();
     std::lock_guard lock(mMutex);
     releaseLocked();
+    mReader.reset();
 }
 
 void Decoder::stopThread()

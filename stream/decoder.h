@@ -43,6 +43,9 @@ public:
     ZunStreamStats stats() const;
     ZunStatus status() const { return mMonitor.snapshot(); }
 
+protected:
+    void release() override;
+
 private:
     explicit Decoder(const StreamFormat &requested);
     void stopThread();

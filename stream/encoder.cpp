@@ -29,10 +29,25 @@ std::shared_ptr<Encoder> Encoder::make(uint32_t protocol, const StreamFormat &fo
 
 Encoder::~Encoder()
 {
+    release();
+}
+
+void Encoder::release()
+{
     if (mThread.joinable()) {
         mThread.request_stop();
         mThread.join();
     }
+    mShm.reset();
+    std::unique_ptr<NetworkSender> network;
+    {
+        std::lock_guard lock(mNetworkMutex);
+        if (!mNetwork)
+            return;
+        mReplacedWhenReleased = mNetwork->framesReplaced();
+        network = std::move(mNetwork);
+    }
+    // Its thread stops and its socket closes here, not under the lock the readers take.
 }
 
 bool Encoder::setFormat(const StreamFormat &format, bool compressed, uint32_t level)
@@ -163,6 +178,7 @@ void Encoder::sendLoop(std::stop_token stop)
 
 ZunStatus Encoder::status() const
 {
+    std::lock_guard lock(mNetworkMutex);
     return mNetwork ? mNetwork->status() : mMemoryStatus.snapshot();
 }
 
@@ -170,7 +186,8 @@ ZunStreamStats Encoder::stats() const
 {
     ZunStreamStats stats{};
     stats.framesSent = mSent.load();
-    stats.framesDropped = mDropped.load() + (mNetwork ? mNetwork->framesReplaced() : 0);
+    std::lock_guard lock(mNetworkMutex);
+    stats.framesDropped = mDropped.load() + (mNetwork ? mNetwork->framesReplaced() : mReplacedWhenReleased);
     stats.bytesTransferred = mBytes.load();
     return stats;
 }

@@ -33,6 +33,9 @@ public:
     ZunStreamStats stats() const;
     ZunStatus status() const;
 
+protected:
+    void release() override;
+
 private:
     Encoder() = default;
     bool openMemory(uint16_t port);
@@ -53,7 +56,11 @@ private:
     Status mMemoryStatus; // a network sender keeps its own
 
     std::unique_ptr<ShmWriter> mShm;
+    // Read by stats and status, which must not wait for a changing call; gone once released.
+    mutable std::mutex mNetworkMutex;
     std::unique_ptr<NetworkSender> mNetwork;
+    // What the network sender last said, kept when it goes.
+    uint64_t mReplacedWhenReleased = 0;
     SendQueue mQueue;
 
     std::atomic<uint64_t> mSent{0};

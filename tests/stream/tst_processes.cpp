@@ -219,6 +219,41 @@ TEST(KilledPeers, ReadersKilledWithFramesLockedLeaveNoPinBehind)
     decoder.unlock();
 }
 
+// Killed holders of a few slots: their pins go the next time the encoder looks for a slot,
+// not only once every slot is taken, so a reader that lags still finds the whole ring.
+TEST(KilledPeers, KilledReadersPinsGoAtTheNextFrame)
+{
+    const uint32_t port = kKilledReaders + 1;
+    zuntest::removeSegment(port);
+    const StreamFormat format{64, 48, 1, 1};
+    Encoder encoder(format, port);
+    ASSERT_TRUE(encoder.addressed());
+    std::vector<std::unique_ptr<ChildProcess>> holders;
+    uint32_t frame = 0;
+    for (int i = 0; i < 5; ++i) {
+        holders.push_back(std::make_unique<ChildProcess>(peer({"hold", "--protocol", "3", "--port", str(port), "--from", str(frame)})));
+        ASSERT_EQ(holders.back()->readLine(5s), "ready");
+        std::string line;
+        const auto end = Clock::now() + 5s;
+        while (line.empty() && Clock::now() < end) {
+            encoder.encode(zuntest::makeFrame(format, frame++).data());
+            line = holders.back()->readLine(20ms);
+        }
+        ASSERT_EQ(line.rfind("locked", 0), 0u) << line;
+    }
+    holders.clear(); // SIGKILL, each with its frame still locked
+    Decoder lagging(port);
+    std::this_thread::sleep_for(30ms);
+    for (int i = 0; i < 10; ++i)
+        encoder.encode(zuntest::makeFrame(format, frame++).data());
+    int got = 0;
+    while (lagging.waitLock(100ms)) {
+        ++got;
+        lagging.unlock();
+    }
+    EXPECT_EQ(got, 6) << "the ring's six slots";
+}
+
 TEST(KilledPeers, EncoderInAnotherProcessIsRefusedWhileThisOneHoldsThePort)
 {
     const uint32_t port = kOtherProcessHolds;
