@@ -136,7 +136,7 @@ TEST(TcpStream, FramesSentFlatOutArriveInTheOrderSent)
         last = got.meta.frameNumber;
     }
     sending.join();
-    EXPECT_GT(received, 50u);
+    EXPECT_GT(received, 10u);
     EXPECT_EQ(outOfOrder, 0u) << "of " << received << " frames";
 }
 
