@@ -75,8 +75,9 @@ enum {
 
 /* What an encoder or decoder is doing and the last problem it met, in words that name the
  * address and the system's reason, e.g. "tcp 10.0.0.5:10588: Connection refused, retrying".
- * error is the system's error number of that problem (0 when none or not a system error);
- * text is "" when there was none since the last zunSetDest/zunSetSource call. */
+ * error is the system's error number of that problem (errno values; negative: the resolver's
+ * EAI_* code; 0 when none or not a system error); text is "" when there was none since the
+ * last zunSetDest/zunSetSource call. */
 typedef struct ZunStatus {
     uint32_t state;
     int32_t error;
@@ -182,7 +183,8 @@ ZUN_API uint32_t zunGetRecvWidth(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvHeight(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvDepth(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvOrientation(uint32_t decoder);
-/* The encoder's frame number and its send time (CLOCK_MONOTONIC, ns) of the locked frame. */
+/* The encoder's frame number and its send time (CLOCK_MONOTONIC, ns) of the locked frame.
+ * Any thread, never waits for other calls. */
 ZUN_API uint32_t zunGetRecvFrameNumber(uint32_t decoder);
 ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder);
 
