@@ -6,6 +6,7 @@
 #include "encoder.h"
 #include "format.h"
 #include "handleregistry.h"
+#include "log.h"
 
 #include <string>
 
@@ -105,7 +106,7 @@ ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested)
     try {
         if (!requested || !isProtocol(protocol))
             return 0;
-        auto decoder = Decoder::make(protocol);
+        auto decoder = Decoder::make(protocol, *requested);
         return decoder ? HandleRegistry::instance().add(std::move(decoder)) : 0;
     } catch (...) {
         return 0;
@@ -118,6 +119,15 @@ ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port)
                                [&](Decoder &d) { return int32_t(d.setSource(port)); });
 }
 
+ZUN_API int32_t zunSetSourceGroup(uint32_t decoder, const char *group, uint32_t port)
+{
+    if (!group)
+        return 0;
+    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+        return int32_t(d.setSourceGroup(std::string(group), port));
+    });
+}
+
 ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive)
 {
     return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
@@ -126,8 +136,10 @@ ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive)
     });
 }
 
-ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t)
+ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t flags)
 {
+    if (flags != 0)
+        return nullptr; // refused now, so a flag defined later cannot be mistaken for none
     return withHandle<Decoder>(decoder, static_cast<const void *>(nullptr),
                                [&](Decoder &d) { return static_cast<const void *>(d.lock()); });
 }
@@ -199,9 +211,36 @@ ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats)
     return 0;
 }
 
+ZUN_API int32_t zunGetStatus(uint32_t handle, ZunStatus *status)
+{
+    if (!status)
+        return 0;
+    try {
+        auto &registry = HandleRegistry::instance();
+        if (auto encoder = registry.find<Encoder>(handle)) {
+            *status = encoder->status();
+            return 1;
+        }
+        if (auto decoder = registry.find<Decoder>(handle)) {
+            *status = decoder->status();
+            return 1;
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
 {
     return deleteHandle<Decoder>(decoder);
+}
+
+ZUN_API void zunSetLogHandler(ZunLogHandler handler, void *user)
+{
+    try {
+        zun::setLogHandler(handler, user);
+    } catch (...) {
+    }
 }
 
 } // extern "C"

@@ -2,9 +2,12 @@
 
 #include "format.h"
 #include "jpegcodec.h"
+#include "transport/destinationaddress.h"
 #include "transport/networktransport.h"
+#include "transport/udp/udpreceiver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace zun {
@@ -22,11 +25,37 @@ void takeCounts(ShmReader::Cursor &cursor, std::atomic<uint64_t> &dropped,
     dropped += std::exchange(cursor.dropped, 0);
     rejected += std::exchange(cursor.rejected, 0);
 }
+
+
+const char *transportName(uint32_t protocol)
+{
+    switch (protocol) {
+    case ZUN_PROTOCOL_UDP: return "udp";
+    case ZUN_PROTOCOL_TCP: return "tcp";
+    default: return "memory";
+    }
+}
+
+const char *unitNoun(uint32_t protocol)
+{
+    switch (protocol) {
+    case ZUN_PROTOCOL_UDP: return "datagrams";
+    case ZUN_PROTOCOL_TCP: return "messages";
+    default: return "slots";
+    }
+}
+
+bool isMulticast(const in_addr &address)
+{
+    return (ntohl(address.s_addr) & 0xF0000000u) == 0xE0000000u;
+}
 } // namespace
 
-std::shared_ptr<Decoder> Decoder::make(uint32_t protocol)
+Decoder::Decoder(const StreamFormat &requested) : mMonitor(requested) {}
+
+std::shared_ptr<Decoder> Decoder::make(uint32_t protocol, const StreamFormat &requested)
 {
-    std::shared_ptr<Decoder> decoder(new Decoder);
+    std::shared_ptr<Decoder> decoder(new Decoder(requested));
     decoder->mProtocol = protocol;
     if (protocol != ZUN_PROTOCOL_MEMORY) {
         // Made now so that an unknown protocol is refused here, not at the port.
@@ -56,26 +85,53 @@ bool Decoder::setSource(uint32_t port)
 {
     if (port == 0 || port > 65535)
         return false;
+    if (mProtocol == ZUN_PROTOCOL_MEMORY)
+        return listenOnMemory(uint16_t(port));
+    // A fresh receiver, so a port change never depends on the transport re-listening.
+    return listenOnNetwork(uint16_t(port), makeNetworkReceiver(mProtocol));
+}
+
+bool Decoder::setSourceGroup(const std::string &group, uint32_t port)
+{
+    if (mProtocol != ZUN_PROTOCOL_UDP || port == 0 || port > 65535)
+        return false;
+    const auto parsed = DestinationAddress::parse(group);
+    const auto address = parsed ? parsed->numericHost() : std::nullopt;
+    if (!address || !isMulticast(*address))
+        return false;
+    auto receiver = std::make_unique<UdpReceiver>();
+    receiver->setGroup(*address, parsed->interface);
+    return listenOnNetwork(uint16_t(port), std::move(receiver));
+}
+
+bool Decoder::listenOnMemory(uint16_t port)
+{
     stopThread();
     {
         std::lock_guard lock(mMutex);
         mReader.reset();
         mRawCursor = {};
     }
-    if (mProtocol == ZUN_PROTOCOL_MEMORY) {
-        // Tried here rather than on the thread, so whether the stream was already running
-        // when the reader came does not depend on when the thread gets going.
-        auto reader = ShmReader::open(uint16_t(port));
-        mThread = std::jthread([this, port, reader](std::stop_token stop) {
-            memoryLoop(stop, uint16_t(port), reader);
-        });
-        return true;
-    }
-    // A fresh receiver, so a port change never depends on the transport re-listening.
-    std::unique_ptr<NetworkReceiver> receiver = mNetwork ? std::move(mNetwork)
-                                                         : makeNetworkReceiver(mProtocol);
-    if (!receiver || !receiver->listen(uint16_t(port)))
+    mMonitor.start(portText("memory", port), unitNoun(mProtocol));
+    // Tried here rather than on the thread, so whether the stream was already running
+    // when the reader came does not depend on when the thread gets going.
+    auto reader = ShmReader::open(port);
+    mThread = std::jthread([this, port, reader](std::stop_token stop) {
+        memoryLoop(stop, port, reader);
+    });
+    return true;
+}
+
+bool Decoder::listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver)
+{
+    stopThread();
+    mNetwork.reset();
+    mMonitor.start(portText(transportName(mProtocol), port), unitNoun(mProtocol));
+    if (!receiver || !receiver->listen(port)) {
+        const int error = errno;
+        mMonitor.fail(error, errorText(error));
         return false;
+    }
     mNetwork = std::move(receiver);
     NetworkReceiver *raw = mNetwork.get();
     mThread = std::jthread([this, raw](std::stop_token stop) { networkLoop(stop, raw); });
@@ -113,6 +169,7 @@ const uint8_t *Decoder::lock()
         if (!pinned)
             return nullptr;
         mInfo = {pinned->meta, pinned->payloadSize};
+        mMonitor.formatSeen(pinned->meta.format);
         mLockedSlot = *pinned;
         mLockedReader = mReader;
     } else {
@@ -203,6 +260,8 @@ void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload
     frame->meta = meta;
     frame->carriedBytes = uint32_t(payload.size());
     mBuffer.push(std::move(frame));
+    mMonitor.frameArrived();
+    mMonitor.formatSeen(meta.format);
 }
 
 void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<ShmReader> reader)
@@ -212,6 +271,7 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<Sh
     if (reader)
         attach(reader, true, jpegCursor);
     auto lastUnlinkCheck = std::chrono::steady_clock::now();
+    uint64_t lastNewest = 0;
     std::chrono::steady_clock::time_point goneSince{};
     while (!stop.stop_requested()) {
         if (!reader) {
@@ -223,6 +283,13 @@ void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<Sh
             attach(reader, false, jpegCursor);
         }
         const uint32_t seen = reader->notifyCount();
+        // Raw frames are not announced, so the newest frame number tells that one came.
+        const uint64_t newest = reader->cursorAtNewest().lastFrame;
+        if (newest != lastNewest) {
+            lastNewest = newest;
+            mMonitor.frameArrived();
+        }
+        mMonitor.check(mRejected.load(), 0, [] { return std::string(); });
         const auto now = std::chrono::steady_clock::now();
         bool gone = goneSince != std::chrono::steady_clock::time_point{} || reader->isClosed();
         if (!gone && now - lastUnlinkCheck > kUnlinkCheck) {
@@ -272,6 +339,8 @@ void Decoder::networkLoop(std::stop_token stop, NetworkReceiver *receiver)
         mNetworkSkipped = counters.framesSkipped;
         if (got)
             decodeInto(frame.meta, frame.payload, &frame.payload, codec);
+        mMonitor.check(counters.packetsRejected, counters.framesIncomplete,
+                       [receiver] { return receiver->lastRejection(); });
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "handle.h"
 #include "readbuffer.h"
+#include "sourcemonitor.h"
 #include "transport/memory/shmreader.h"
 #include "zunVidStreamLib2.h"
 
@@ -22,10 +23,12 @@ class NetworkReceiver;
 // a time. Raw frames from shared memory are not copied: the lock pins their slot.
 class Decoder : public Handle {
 public:
-    static std::shared_ptr<Decoder> make(uint32_t protocol);
+    static std::shared_ptr<Decoder> make(uint32_t protocol, const StreamFormat &requested);
     ~Decoder() override;
 
     bool setSource(uint32_t port);
+    // Protocol 1 only: "239.1.2.3" or "239.1.2.3@192.168.1.5" instead of the stream's group.
+    bool setSourceGroup(const std::string &group, uint32_t port);
     void setAdaptive(bool adaptive);
     // Never waits: the locked frame, the next one, or null.
     const uint8_t *lock();
@@ -38,10 +41,13 @@ public:
     // Of the locked or last locked frame; all zero before the first.
     Info info() const;
     ZunStreamStats stats() const;
+    ZunStatus status() const { return mMonitor.snapshot(); }
 
 private:
-    Decoder() = default;
+    explicit Decoder(const StreamFormat &requested);
     void stopThread();
+    bool listenOnMemory(uint16_t port);
+    bool listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver);
     void memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<ShmReader> reader);
     void networkLoop(std::stop_token stop, NetworkReceiver *receiver);
     void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,
@@ -53,6 +59,7 @@ private:
     void releaseLocked();
 
     uint32_t mProtocol = 0;
+    SourceMonitor mMonitor;
     ReadBuffer mBuffer;
     std::atomic<bool> mAdaptive{false};
 

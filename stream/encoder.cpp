@@ -4,6 +4,7 @@
 #include "transport/networktransport.h"
 #include "transport/memory/shmwriter.h"
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -54,6 +55,13 @@ bool Encoder::openMemory(uint16_t port)
 {
     ShmWriter::OpenResult result{};
     mShm = ShmWriter::open(port, maxPayloadSize(mFormat, true), mStreamId, result);
+    const int error = errno;
+    const std::string where = portText("memory", port);
+    mMemoryStatus.restart(ZUN_STATE_SENDING);
+    if (result == ShmWriter::OpenResult::PortTaken)
+        mMemoryStatus.fail(EBUSY, where + ": held by another encoder");
+    else if (!mShm)
+        mMemoryStatus.fail(error, where + ": " + errorText(error));
     return mShm != nullptr;
 }
 
@@ -151,6 +159,11 @@ void Encoder::sendLoop(std::stop_token stop)
         }
         mQueue.recycle(std::move(*frame));
     }
+}
+
+ZunStatus Encoder::status() const
+{
+    return mNetwork ? mNetwork->status() : mMemoryStatus.snapshot();
 }
 
 ZunStreamStats Encoder::stats() const

@@ -3,6 +3,7 @@
 #include "handle.h"
 #include "jpegcodec.h"
 #include "sendqueue.h"
+#include "status.h"
 #include "zunVidStreamLib2.h"
 
 #include <atomic>
@@ -30,6 +31,7 @@ public:
     bool setDestination(const std::string &address, uint32_t port);
     bool encode(const uint8_t *pixels);
     ZunStreamStats stats() const;
+    ZunStatus status() const;
 
 private:
     Encoder() = default;
@@ -48,6 +50,7 @@ private:
     bool mHaveDestination = false;
     uint16_t mPort = 0;
     JpegCodec mCodec;
+    Status mMemoryStatus; // a network sender keeps its own
 
     std::unique_ptr<ShmWriter> mShm;
     std::unique_ptr<NetworkSender> mNetwork;

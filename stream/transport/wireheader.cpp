@@ -89,4 +89,13 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
     return h;
 }
 
+const char *WireHeader::rejection(std::span<const uint8_t> in)
+{
+    if (in.size() < kSize)
+        return "too short";
+    if (Reader(in.data()).get(4) != kMagic)
+        return "bad magic";
+    return "bad header";
+}
+
 } // namespace zun

@@ -27,6 +27,8 @@ struct WireHeader {
     // nullopt unless every field is valid: magic, version, no unknown flag or reserved
     // bit, a known format, a total the format allows and a non-empty piece inside it.
     static std::optional<WireHeader> read(std::span<const uint8_t> in);
+    // Why read refuses these bytes, in a few words.
+    static const char *rejection(std::span<const uint8_t> in);
 };
 
 } // namespace zun

@@ -25,6 +25,11 @@ TEST(Api, ByteSizePadsRowsForEveryDepth)
     EXPECT_EQ(zunGetByteSize(&even), 640u * 3 * 480);
     EXPECT_EQ(zunGetByteSize(&unknown), 0u);
     EXPECT_EQ(zunGetByteSize(nullptr), 0u);
+    // Past 32 bits the size cannot be told, rather than wrapping to a small one.
+    const StreamFormat largest{8192, 8192, 2, 1}, huge{65535, 65535, 2, 1}, justFits{65535, 16383, 2, 1};
+    EXPECT_EQ(zunGetByteSize(&largest), 8192u * 4 * 8192);
+    EXPECT_EQ(zunGetByteSize(&huge), 0u);
+    EXPECT_EQ(zunGetByteSize(&justFits), 65535u * 4 * 16383);
 }
 
 TEST(Api, RefusesBadProtocolsAndFormats)

@@ -230,6 +230,28 @@ TEST(KilledPeers, EncoderInAnotherProcessIsRefusedWhileThisOneHoldsThePort)
     EXPECT_EQ(child.wait(5s), 2);
 }
 
+// The same refusal told on stderr when ZUN_LOG asks for it, and not a word when unset.
+TEST(KilledPeers, RefusedEncoderSaysWhyOnStderrWithZunLog)
+{
+    const uint32_t port = kOtherProcessHolds + 1;
+    zuntest::removeSegment(port);
+    Encoder encoder(StreamFormat{64, 48, 1, 1}, port);
+    ASSERT_TRUE(encoder.addressed());
+    const std::string send = std::string(ZUNSTREAMPEER) + " send --protocol 3 --port " + str(port) + " --frames 1 2>&1";
+    for (const char *level : {"info", "error", ""}) {
+        const std::string setting = *level ? std::string("ZUN_LOG=") + level : "unset ZUN_LOG;";
+        ChildProcess child({"/bin/sh", "-c", setting + " exec " + send});
+        std::vector<std::string> lines;
+        for (std::string line = child.readLine(5s); !line.empty(); line = child.readLine(5s))
+            lines.push_back(line);
+        const std::vector<std::string> expected =
+            *level ? std::vector<std::string>{"zunVidStreamLib2 error: memory port " + str(port)
+                                                  + ": held by another encoder", "refused"}
+                   : std::vector<std::string>{"refused"};
+        EXPECT_EQ(lines, expected) << setting;
+    }
+}
+
 // In a mount namespace of its own with a 2 MB /dev/shm, an encoder for frames that do not
 // fit is refused at once instead of dying of SIGBUS at its first frame.
 TEST(SharedMemory, FullShmRefusesTheEncoderCleanly)

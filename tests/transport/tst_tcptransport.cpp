@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -101,6 +102,42 @@ TEST(TcpStream, EveryDepthAndJpegArriveWhole)
         expectFrame(got, meta, payload);
     }
     EXPECT_EQ(receiver.counters().packetsRejected, 0u);
+}
+
+// Sent flat out, so the sender's thread often finishes a frame just as a newer one comes:
+// the one still waiting must go first.
+TEST(TcpStream, FramesSentFlatOutArriveInTheOrderSent)
+{
+    zun::TcpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21036));
+    zun::TcpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21036));
+    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    const StreamFormat f{320, 240, 1, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    std::atomic<bool> done{false};
+    std::thread sending([&] {
+        const auto stop = std::chrono::steady_clock::now() + 1s;
+        for (uint32_t n = 1; std::chrono::steady_clock::now() < stop; ++n)
+            sender.send(zuntest::meta(f, n), payload);
+        done = true;
+    });
+    uint32_t last = 0, received = 0, outOfOrder = 0;
+    zun::EncodedFrame got;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < end) {
+        if (!receiver.receive(got, 50ms)) {
+            if (done)
+                break;
+            continue;
+        }
+        ++received;
+        outOfOrder += got.meta.frameNumber <= last;
+        last = got.meta.frameNumber;
+    }
+    sending.join();
+    EXPECT_GT(received, 50u);
+    EXPECT_EQ(outOfOrder, 0u) << "of " << received << " frames";
 }
 
 TEST(TcpStream, SenderBeforeReceiverAndReceiverRestartedMidFrame)

@@ -1,5 +1,7 @@
 #include "transport/udp/udpreceiver.h"
 
+#include "status.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -40,6 +42,13 @@ UdpReceiver::UdpReceiver() : UdpReceiver(FrameReassembler::Limits{}) {}
 UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs)
     : mReassembler(limits), mDatagram(kMaxDatagram), mBehindNs(behindNs)
 {
+    inet_pton(AF_INET, kGroup, &mGroup);
+}
+
+void UdpReceiver::setGroup(in_addr group, std::optional<in_addr> interface)
+{
+    mGroup = group;
+    mInterface = interface;
 }
 
 bool UdpReceiver::listen(uint16_t port)
@@ -71,6 +80,13 @@ bool UdpReceiver::listen(uint16_t port)
 
 void UdpReceiver::joinGroup()
 {
+    if (mInterface) {
+        ip_mreqn request{};
+        request.imr_multiaddr = mGroup;
+        request.imr_address = *mInterface;
+        setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+        return;
+    }
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
         return;
@@ -85,7 +101,7 @@ void UdpReceiver::joinGroup()
         if (index == 0 || !joined.insert(index).second)
             continue;
         ip_mreqn request{};
-        inet_pton(AF_INET, kGroup, &request.imr_multiaddr);
+        request.imr_multiaddr = mGroup;
         request.imr_ifindex = int(index);
         // A failed join (no address yet, table full) leaves unicast and other interfaces working.
         setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
@@ -197,12 +213,19 @@ bool UdpReceiver::readOne()
         message.msg_iovlen = 3;
     }
     message.msg_iov = parts;
+    message.msg_name = &mFrom;
+    message.msg_namelen = sizeof mFrom;
     const ssize_t n = ::recvmsg(mSocket.get(), &message, 0);
     if (n < 0)
         return false;
-    const auto header = WireHeader::read(std::span<const uint8_t>(headerBytes, std::min(size_t(n), sizeof headerBytes)));
-    if (!header || (message.msg_flags & MSG_TRUNC) || size_t(n) != WireHeader::kSize + header->pieceLength) {
-        ++mRejected;
+    const std::span<const uint8_t> headerSeen(headerBytes, std::min(size_t(n), sizeof headerBytes));
+    const auto header = WireHeader::read(headerSeen);
+    if (!header) {
+        noteRejected(WireHeader::rejection(headerSeen));
+        return true;
+    }
+    if ((message.msg_flags & MSG_TRUNC) || size_t(n) != WireHeader::kSize + header->pieceLength) {
+        noteRejected("length does not match its header");
         return true;
     }
     FrameReassembler::Result result;
@@ -222,12 +245,27 @@ bool UdpReceiver::readOne()
         keepCompleted();
         break;
     case FrameReassembler::Result::Rejected:
-        ++mRejected;
+        noteRejected("piece does not fit its frame");
         break;
     default:
         break;
     }
     return true;
+}
+
+void UdpReceiver::noteRejected(const char *reason)
+{
+    ++mRejected;
+    mRejectReason = reason;
+    mRejectFrom = mFrom;
+}
+
+std::string UdpReceiver::lastRejection() const
+{
+    if (!mRejectReason)
+        return {};
+    return std::string(" (") + mRejectReason + ") from "
+        + addressText(mRejectFrom.sin_addr.s_addr, ntohs(mRejectFrom.sin_port));
 }
 
 ReceiveCounters UdpReceiver::counters() const

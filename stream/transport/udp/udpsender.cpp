@@ -1,5 +1,6 @@
 #include "transport/udp/udpsender.h"
 
+#include "transport/destinationstatus.h"
 #include "transport/wireheader.h"
 
 #include <netinet/in.h>
@@ -25,7 +26,13 @@ bool isMulticast(const in_addr &addr)
 
 bool UdpSender::setDestination(const std::string &address, uint16_t port)
 {
-    return mResolver.set(address, port);
+    return setDestinationReporting(mResolver, report(), "udp", address, port, ZUN_STATE_SENDING);
+}
+
+bool UdpSender::failTarget(const DestinationResolver::Target &target)
+{
+    report().fail(errno, targetText("udp", target) + ": " + errorText(errno));
+    return false;
 }
 
 bool UdpSender::applyTarget()
@@ -38,12 +45,13 @@ bool UdpSender::applyTarget()
     mAppliedGeneration = target.generation;
     mSocket.reset();
     mPieceSize = 0;
+    reportTarget(report(), "udp", mResolver, target, ZUN_STATE_SENDING);
     if (target.state != DestinationResolver::State::Ready)
         return false;
 
     SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid())
-        return false;
+        return failTarget(target);
     const int size = kSendBuffer;
     if (setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
@@ -59,13 +67,13 @@ bool UdpSender::applyTarget()
             ip_mreqn request{};
             request.imr_address = *target.interface;
             if (setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof request) != 0)
-                return false;
+                return failTarget(target);
         }
     }
     // Connecting picks the route once, which also tells the MTU of the interface it leaves by.
     if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&target.address),
                   sizeof target.address) != 0)
-        return false;
+        return failTarget(target); // no route: a multicast group where no interface carries it
     int mtu = 0;
     socklen_t length = sizeof mtu;
     if (getsockopt(fd.get(), IPPROTO_IP, IP_MTU, &mtu, &length) != 0 || mtu <= int(kIpUdpOverhead + WireHeader::kSize))
@@ -111,10 +119,21 @@ bool UdpSender::sendPiece(const uint8_t *header, const uint8_t *data, size_t len
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (::sendmsg(mSocket.get(), &message, MSG_NOSIGNAL) >= 0)
             return true;
+        if (errno == ECONNREFUSED)
+            noteRefused();
         if (errno != EINTR && errno != ECONNREFUSED)
             return false;
     }
     return false;
+}
+
+void UdpSender::noteRefused()
+{
+    // The host answers that no one listens on the port: a channel that does not match.
+    const int error = errno;
+    report().problem(ZUN_LOG_WARNING, error, targetText("udp", mResolver.current())
+                         + ": " + errorText(error) + ", no receiver on this port");
+    errno = error;
 }
 
 } // namespace zun

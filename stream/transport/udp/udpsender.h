@@ -21,6 +21,8 @@ public:
 private:
     bool applyTarget();
     bool sendPiece(const uint8_t *header, const uint8_t *data, size_t length);
+    bool failTarget(const DestinationResolver::Target &target);
+    void noteRefused();
 
     DestinationResolver mResolver;
     uint64_t mAppliedGeneration = 0;
