@@ -1,6 +1,19 @@
 #include "endpoints.h"
 
+#include "linkstatus.h"
 #include "report.h"
+
+namespace {
+
+// The library's own words on why, where it has them.
+void withReason(QString *why, uint32_t handle)
+{
+    const QString reason = statusText(handle);
+    if (!reason.isEmpty())
+        *why += QStringLiteral(" (%1)").arg(reason);
+}
+
+} // namespace
 
 QString settingName(const Options &o)
 {
@@ -30,6 +43,7 @@ uint32_t openEncoder(const Options &o, const QString &address, QString *why)
                    ? QStringLiteral("memory port %1 cannot be used: another sender holds it, or /dev/shm is full")
                          .arg(o.port)
                    : QStringLiteral("the library refuses address '%1' port %2").arg(address).arg(o.port);
+        withReason(why, encoder);
         zunDeleteEncoder(encoder);
         return 0;
     }
@@ -44,9 +58,12 @@ uint32_t openDecoder(const Options &o, QString *why)
         *why = QStringLiteral("the library refuses protocol %1").arg(protocolName(o.protocol));
         return 0;
     }
-    if (!zunSetSourceAddress(decoder, o.port)) {
-        *why = QStringLiteral("cannot receive on %1 port %2: is another program using it?")
-                   .arg(protocolName(o.protocol)).arg(o.port);
+    const QByteArray group = o.group.toLocal8Bit();
+    if (!(o.group.isEmpty() ? zunSetSourceAddress(decoder, o.port)
+                            : zunSetSourceGroup(decoder, group.constData(), o.port))) {
+        *why = o.group.isEmpty() ? QStringLiteral("cannot receive on %1 port %2").arg(protocolName(o.protocol)).arg(o.port)
+                                 : QStringLiteral("cannot join group '%1' on udp port %2").arg(o.group).arg(o.port);
+        withReason(why, decoder);
         zunDeleteDecoder(decoder);
         return 0;
     }

@@ -48,7 +48,7 @@ QJsonValue count(uint64_t value)
 
 namespace jsonreport {
 
-QJsonObject recvSecond(const SecondFigures &s, const QString &status)
+QJsonObject recvSecond(const SecondFigures &s, const LinkStatus &status)
 {
     QJsonObject o;
     o[QStringLiteral("type")] = QStringLiteral("second");
@@ -74,7 +74,8 @@ QJsonObject recvSecond(const SecondFigures &s, const QString &status)
     o[QStringLiteral("damaged")] = count(s.damaged);
     o[QStringLiteral("damaged_total")] = count(s.damagedTotal);
     o[QStringLiteral("worst_psnr_db")] = orNull(s.worstPsnr);
-    o[QStringLiteral("status")] = status;
+    o[QStringLiteral("state")] = status.state;
+    o[QStringLiteral("status")] = status.text;
     return o;
 }
 
@@ -124,6 +125,8 @@ QJsonObject sendSecond(const SendFigures &s)
     o[QStringLiteral("dropped_total")] = count(s.droppedTotal);
     o[QStringLiteral("fps")] = rounded(s.fps);
     o[QStringLiteral("wire_mbps")] = rounded(s.wireMbps);
+    o[QStringLiteral("state")] = s.status.state;
+    o[QStringLiteral("status")] = s.status.text;
     return o;
 }
 

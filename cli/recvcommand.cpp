@@ -3,6 +3,7 @@
 #include "console.h"
 #include "endpoints.h"
 #include "framereceiver.h"
+#include "linkstatus.h"
 #include "report.h"
 #include "stopsignal.h"
 #include "thresholds.h"
@@ -14,20 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Why nothing arrives, for the line of a second without frames.
-QString quietStatus(const Options &o, uint32_t decoder, uint64_t framesSoFar)
-{
-    ZunStreamStats stats{};
-    zunGetStreamStats(decoder, &stats);
-    QString status = framesSoFar == 0
-                         ? QStringLiteral("waiting for a first frame on %1 port %2").arg(protocolName(o.protocol)).arg(o.port)
-                         : QStringLiteral("no frame this second on %1 port %2").arg(protocolName(o.protocol)).arg(o.port);
-    if (stats.packetsRejected > 0)
-        status += QStringLiteral(", %1 %2 rejected").arg(stats.packetsRejected)
-                      .arg(o.protocol == ZUN_PROTOCOL_UDP ? QStringLiteral("datagrams") : QStringLiteral("messages"));
-    return status;
-}
-
 } // namespace
 
 int runRecv(const Options &o)
@@ -38,7 +25,8 @@ int runRecv(const Options &o)
         console::error("recv", why);
         return kExitUsage;
     }
-    const QString header = QStringLiteral("receiving on %1 port %2%3").arg(protocolName(o.protocol)).arg(o.port)
+    const QString header = QStringLiteral("receiving on %1 port %2%3%4").arg(protocolName(o.protocol)).arg(o.port)
+                               .arg(o.group.isEmpty() ? QString() : QStringLiteral(", group ") + o.group)
                                .arg(o.verify ? QStringLiteral(", verifying the bars pattern") : QString());
     o.json ? console::err(header) : console::out(header);
 
@@ -49,8 +37,8 @@ int runRecv(const Options &o)
     auto elapsed = [&start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     uint64_t frames = 0;
     auto report = [&](const SecondFigures &second) {
-        const QString status = second.frames > 0 ? QStringLiteral("receiving") : quietStatus(o, decoder, second.framesTotal);
-        const QString line = textreport::recvSecond(second, status);
+        const LinkStatus status = receiveStatus(o, decoder);
+        const QString line = textreport::recvSecond(second, status.text);
         if (o.json) {
             console::json(jsonreport::recvSecond(second, status));
             console::err(line);

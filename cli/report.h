@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linkmeter.h"
+#include "linkstatus.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -14,6 +15,7 @@ struct SendFigures {
     uint64_t made = 0, madeTotal = 0; // frames handed to zunEncode
     uint64_t sent = 0, sentTotal = 0, dropped = 0, droppedTotal = 0;
     double fps = 0, wireMbps = 0;
+    LinkStatus status;
 };
 
 // A check run: the receive side's figures with the send side's, and the rate asked about.
@@ -36,7 +38,7 @@ QString check(const CheckResult &result);
 
 // The JSON objects of --json; their field names are documented in the README and stay.
 namespace jsonreport {
-QJsonObject recvSecond(const SecondFigures &second, const QString &status);
+QJsonObject recvSecond(const SecondFigures &second, const LinkStatus &status);
 QJsonObject recvSummary(const RunSummary &run, const QStringList &failures);
 QJsonObject sendSecond(const SendFigures &second);
 QJsonObject sendSummary(const SendFigures &total);

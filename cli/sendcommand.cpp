@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "endpoints.h"
+#include "linkstatus.h"
 #include "report.h"
 #include "stopsignal.h"
 #include "testpicture.h"
@@ -37,6 +38,7 @@ public:
         f.droppedTotal = now.framesDropped;
         f.fps = span > 0 ? double(f.sent) / span : 0;
         f.wireMbps = span > 0 ? double(now.bytesTransferred - mLast.bytesTransferred) * 8 / span / 1e6 : 0;
+        f.status = sendStatus(mEncoder);
         mLast = now;
         mLastMade = mMade;
         mLastElapsed = elapsed;
@@ -54,6 +56,7 @@ public:
         f.droppedTotal = now.framesDropped;
         f.fps = elapsed > 0 ? double(now.framesSent) / elapsed : 0;
         f.wireMbps = elapsed > 0 ? double(now.bytesTransferred) * 8 / elapsed / 1e6 : 0;
+        f.status = sendStatus(mEncoder);
         return f;
     }
 

@@ -95,9 +95,13 @@ QString recvSummary(const RunSummary &r, const QStringList &failures)
 
 QString sendSecond(const SendFigures &s)
 {
-    return QStringLiteral("%1 s  sent %2/%3 frames  %4 fps  dropped %5/%6  wire %7 Mbit/s")
-        .arg(fixed(s.elapsed), 6).arg(s.sent).arg(s.sentTotal).arg(fixed(s.fps))
-        .arg(s.dropped).arg(s.droppedTotal).arg(fixed(s.wireMbps));
+    QString line = QStringLiteral("%1 s  sent %2/%3 frames  %4 fps  dropped %5/%6  wire %7 Mbit/s")
+                       .arg(fixed(s.elapsed), 6).arg(s.sent).arg(s.sentTotal).arg(fixed(s.fps))
+                       .arg(s.dropped).arg(s.droppedTotal).arg(fixed(s.wireMbps));
+    // The library's words only while frames do not leave; a problem once met stays in its status.
+    if (s.sent == 0 && !s.status.text.isEmpty())
+        line += QStringLiteral("  ") + s.status.text;
+    return line;
 }
 
 QString sendSummary(const SendFigures &t)

@@ -204,8 +204,23 @@ TEST(Thresholds, NothingArrivingFails)
 {
     const Finished recv = run(args({"recv", "--port", "23007", "--seconds", "1.2"}));
     EXPECT_EQ(recv.exitCode, 1);
-    EXPECT_TRUE(recv.out.contains(QLatin1String("waiting for a first frame on udp port 23007"))) << recv.out.toStdString();
+    EXPECT_TRUE(recv.out.contains(QLatin1String("waiting for a first frame on udp port 23007, group 239.255.105.88 "
+                                                "joined on lo")))
+        << recv.out.toStdString();
     EXPECT_TRUE(recv.out.contains(QLatin1String("no frame arrived")));
+}
+
+TEST(Status, ASenderSaysWhyNothingLeaves)
+{
+    const Finished send = run(args({"send", "--protocol", "tcp", "--port", "23014", "--seconds", "1.3", "--json"}));
+    EXPECT_EQ(send.exitCode, 0);
+    ASSERT_GE(send.objects.size(), 2);
+    const QJsonObject second = send.objects.first();
+    EXPECT_EQ(second.value(QLatin1String("state")).toString(), QLatin1String("connecting"));
+    EXPECT_TRUE(second.value(QLatin1String("status")).toString().contains(QLatin1String("Connection refused")))
+        << send.out.toStdString();
+    EXPECT_EQ(field(send, "sent_total"), 0);
+    EXPECT_GT(field(send, "dropped_total"), 0);
 }
 
 TEST(BadArguments, ExitTwoWithOneLineAndNothingStarted)
@@ -293,6 +308,23 @@ TEST(InNamespace, MulticastReachesTheReceiver)
     const Finished recv = receiver->finish();
     expectSummaryPassed(recv);
     EXPECT_GE(field(recv, "frames"), 40);
+}
+
+// A receiver joins the group it is told; one that is not told does not hear it.
+TEST(InNamespace, RecvJoinsAnotherGroup)
+{
+    if (!inNamespace())
+        GTEST_SKIP() << "runs only in a private network namespace (tests/transport/netns.sh)";
+    auto joined = startReceiver(args({"--port", "23022", "--group", "239.1.2.3@127.0.0.1", "--seconds", "2.5"}));
+    auto deaf = startReceiver(args({"--port", "23022", "--seconds", "2.5"}));
+    run(args({"send", "--address", "239.1.2.3", "--port", "23022", "--size", "64x48", "--fps", "30", "--seconds", "2"}));
+    const Finished heard = joined->finish();
+    expectSummaryPassed(heard);
+    EXPECT_GE(field(heard, "frames"), 40);
+    const Finished notHeard = deaf->finish();
+    EXPECT_EQ(field(notHeard, "frames"), 0);
+    EXPECT_EQ(notHeard.exitCode, 1);
+    EXPECT_EQ(run(args({"recv", "--group", "10.1.2.3", "--port", "23023"})).exitCode, 2) << "not a multicast group";
 }
 
 QString shell(const QString &command)
