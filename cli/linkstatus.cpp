@@ -69,7 +69,8 @@ LinkStatus receiveStatus(const Options &o, uint32_t decoder)
     const QString where = QStringLiteral("%1 port %2").arg(protocolName(o.protocol)).arg(o.port);
     switch (status.state) {
     case ZUN_STATE_RECEIVING:
-        break;
+        // The last problem stays in the status after it has passed; while frames come it is history.
+        return result;
     case ZUN_STATE_STALLED:
         result.text = QStringLiteral("stalled: no frame for a second or more on %1").arg(where);
         break;
