@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <utility>
+
 namespace {
 
 const QString kOverview = QStringLiteral(
@@ -47,8 +49,18 @@ int main(int argc, char *argv[])
     }
     if (first == QLatin1String("--help-all")) {
         QString all = kOverview;
-        for (Command command : {Command::Send, Command::Recv, Command::Check})
-            all += QLatin1Char('\n') + commandHelp(command);
+        // A heading per command over its indented text, which help2man makes a section of.
+        for (const auto &[command, name] : {std::pair{Command::Send, "send"}, std::pair{Command::Recv, "recv"},
+                                            std::pair{Command::Check, "check"}}) {
+            QStringList lines = commandHelp(command).split(QLatin1Char('\n'));
+            lines.removeAll(QStringLiteral("Options:"));
+            lines[0] = QStringLiteral("Command %1:").arg(QLatin1String(name));
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                if (!lines[i].isEmpty() && !lines[i].startsWith(QLatin1Char(' ')))
+                    lines[i].prepend(QStringLiteral("  "));
+            }
+            all += QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
+        }
         console::out(all);
         return kExitPassed;
     }
