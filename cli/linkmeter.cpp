@@ -48,11 +48,9 @@ void LinkMeter::addFrame(const FrameArrival &frame)
     mPictureBytes += pictureBytes;
     mSecondPictureBytes += pictureBytes;
     mCompressed = frame.compressed;
-    if (!mLastFormat || !sameFormat(*mLastFormat, frame.format)) {
-        if (std::none_of(mFormats.begin(), mFormats.end(),
-                         [&frame](const StreamFormat &f) { return sameFormat(f, frame.format); }))
-            mFormats.push_back(frame.format);
-    }
+    if (std::none_of(mFormats.begin(), mFormats.end(),
+                     [&frame](const StreamFormat &f) { return sameFormat(f, frame.format); }))
+        mFormats.push_back(frame.format);
     mLastFormat = frame.format;
 
     // A step back (a sender restarted, or a second one) starts counting afresh.

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 struct CommandOptions {

@@ -66,7 +66,8 @@ int runRecv(const Options &o)
     zunGetStreamStats(decoder, &stats);
     const double ran = elapsed();
     // The part of a second since the last line, so the lines add up to the summary.
-    if (ran - std::chrono::duration<double>(nextReport - start).count() + 1 > 0.05)
+    const double lastLine = std::chrono::duration<double>(nextReport - start).count() - 1;
+    if (ran - lastLine > 0.05)
         report(meter.closeSecond(stats, ran));
     const RunSummary summary = meter.summary(stats, ran);
     zunDeleteDecoder(decoder);
