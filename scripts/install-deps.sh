@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build, the tests and the tool need; a no-op when all are there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libturbojpeg0-dev libgtest-dev
-          xvfb xauth iproute2 nftables util-linux clang libclang-rt-14-dev)
+          xvfb xauth iproute2 nftables util-linux clang libclang-rt-14-dev help2man)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
