@@ -224,7 +224,7 @@ void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload
         frame->pixels.swap(*rawPayload);
     } else {
         frame->pixels.resize(size);
-        if (meta.compressed && !mCodec.decode(payload, meta.format, frame->pixels.data())) {
+        if (meta.compressed && !mCodec.decode(payload, meta.format, meta.jpegLayout, frame->pixels.data())) {
             ++mUndecodable;
             mBuffer.recycle(std::move(frame));
             return;

@@ -33,13 +33,23 @@ private:
     const uint8_t *mIn;
 };
 
+// The one place that says which versions are read, and what each means.
+std::optional<JpegLayout> layoutOfVersion(uint64_t version)
+{
+    switch (version) {
+    case WireHeader::kVersionWholeJpeg: return JpegLayout::kWhole;
+    case WireHeader::kVersion: return JpegLayout::kStrips;
+    default: return std::nullopt;
+    }
+}
+
 } // namespace
 
 void WireHeader::write(std::span<uint8_t, kSize> out) const
 {
     Writer w(out.data());
     w.put(kMagic, 4);
-    w.put(kVersion, 1);
+    w.put(meta.jpegLayout == JpegLayout::kWhole ? kVersionWholeJpeg : kVersion, 1);
     w.put(meta.compressed ? kFlagCompressed : 0, 1);
     w.put(0, 2); // reserved
     w.put(meta.streamId, 4);
@@ -59,7 +69,10 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
     if (in.size() < kSize)
         return std::nullopt;
     Reader r(in.data());
-    if (r.get(4) != kMagic || r.get(1) != kVersion)
+    if (r.get(4) != kMagic)
+        return std::nullopt;
+    const auto layout = layoutOfVersion(r.get(1));
+    if (!layout)
         return std::nullopt;
     const uint64_t flags = r.get(1);
     if ((flags & ~uint64_t(kFlagCompressed)) != 0 || r.get(2) != 0)
@@ -67,6 +80,7 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
 
     WireHeader h;
     h.meta.compressed = (flags & kFlagCompressed) != 0;
+    h.meta.jpegLayout = *layout;
     h.meta.streamId = uint32_t(r.get(4));
     h.meta.frameNumber = uint32_t(r.get(4));
     h.meta.format.width = uint16_t(r.get(2));

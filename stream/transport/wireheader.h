@@ -15,7 +15,10 @@ namespace zun {
 struct WireHeader {
     static constexpr size_t kSize = 44;
     static constexpr uint32_t kMagic = 0x5A56534C; // "ZVSL"
-    static constexpr uint8_t kVersion = 1;
+    // Version 2 carries a JPEG as strips with their index; version 1, still read, as one
+    // JPEG file. Nothing else differs.
+    static constexpr uint8_t kVersion = 2;
+    static constexpr uint8_t kVersionWholeJpeg = 1;
     static constexpr uint8_t kFlagCompressed = 0x01;
 
     FrameMeta meta;
@@ -23,8 +26,10 @@ struct WireHeader {
     uint32_t pieceOffset = 0;
     uint32_t pieceLength = 0;
 
+    // Written as version 1 when meta says the JPEG is whole, else as version 2.
     void write(std::span<uint8_t, kSize> out) const;
-    // nullopt unless every field is valid: magic, version, no unknown flag or reserved
+    // nullopt unless every field is valid: magic, a version it knows (which sets the JPEG
+    // layout), no unknown flag or reserved
     // bit, a known format, a total the format allows and a non-empty piece inside it.
     static std::optional<WireHeader> read(std::span<const uint8_t> in);
     // Why read refuses these bytes, in a few words.

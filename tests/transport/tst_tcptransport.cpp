@@ -71,6 +71,7 @@ void expectFrame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const
     EXPECT_EQ(got.meta.streamId, meta.streamId);
     EXPECT_EQ(got.meta.frameNumber, meta.frameNumber);
     EXPECT_EQ(got.meta.compressed, meta.compressed);
+    EXPECT_EQ(got.meta.jpegLayout, meta.jpegLayout) << "frame " << meta.frameNumber;
     EXPECT_EQ(got.meta.format.depth, meta.format.depth);
     EXPECT_EQ(got.meta.sendTimeNs, meta.sendTimeNs);
     EXPECT_TRUE(got.payload == payload) << "frame " << meta.frameNumber;
@@ -95,6 +96,9 @@ TEST(TcpStream, EveryDepthAndJpegArriveWhole)
     frames.emplace_back(zuntest::meta(hd, ++n), zuntest::pattern(zun::byteSize(hd), n));
     for (uint32_t size : {1u, 50000u})
         frames.emplace_back(zuntest::meta({640, 480, 1, 1}, ++n, true), zuntest::pattern(size, n));
+    // A whole JPEG, as a version 1 peer sends it, stays marked so.
+    frames.emplace_back(zuntest::meta({640, 480, 1, 1}, ++n, true), zuntest::pattern(777, n));
+    frames.back().first.jpegLayout = zun::JpegLayout::kWhole;
     for (const auto &[meta, payload] : frames) {
         ASSERT_TRUE(sender.send(meta, payload));
         zun::EncodedFrame got;

@@ -89,6 +89,7 @@ FrameReassembler::Partial *FrameReassembler::partialFor(Stream &stream, const Wi
     const StreamFormat &a = it->meta.format;
     const StreamFormat &b = header.meta.format;
     if (it->total != header.totalLength || it->meta.compressed != header.meta.compressed
+        || it->meta.jpegLayout != header.meta.jpegLayout
         || a.width != b.width || a.height != b.height || a.depth != b.depth)
         return nullptr;
     return &*it;
