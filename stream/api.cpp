@@ -34,6 +34,17 @@ R withHandle(uint32_t id, R failure, F &&call) noexcept
     return failure;
 }
 
+// For the readers that take an encoder or a decoder alike; false for a bad handle.
+template <class F>
+bool withEither(uint32_t id, F &&call) noexcept
+{
+    auto callOn = [&](auto &h) {
+        call(h);
+        return true;
+    };
+    return withHandle<Encoder>(id, false, callOn) || withHandle<Decoder>(id, false, callOn);
+}
+
 // For the calls that change a handle: one at a time per handle, none once it is deleted.
 template <class T, class R, class F>
 R changeHandle(uint32_t id, R failure, F &&call) noexcept
@@ -210,40 +221,12 @@ ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder)
 
 ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats)
 {
-    if (!stats)
-        return 0;
-    try {
-        auto &registry = HandleRegistry::instance();
-        if (auto encoder = registry.find<Encoder>(handle)) {
-            *stats = encoder->stats();
-            return 1;
-        }
-        if (auto decoder = registry.find<Decoder>(handle)) {
-            *stats = decoder->stats();
-            return 1;
-        }
-    } catch (...) {
-    }
-    return 0;
+    return stats && withEither(handle, [&](auto &h) { *stats = h.stats(); }) ? 1 : 0;
 }
 
 ZUN_API int32_t zunGetStatus(uint32_t handle, ZunStatus *status)
 {
-    if (!status)
-        return 0;
-    try {
-        auto &registry = HandleRegistry::instance();
-        if (auto encoder = registry.find<Encoder>(handle)) {
-            *status = encoder->status();
-            return 1;
-        }
-        if (auto decoder = registry.find<Decoder>(handle)) {
-            *status = decoder->status();
-            return 1;
-        }
-    } catch (...) {
-    }
-    return 0;
+    return status && withEither(handle, [&](auto &h) { *status = h.status(); }) ? 1 : 0;
 }
 
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
