@@ -10,7 +10,9 @@
 
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -271,6 +273,96 @@ TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)
     EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
 }
 
+// Takes frames on a thread of its own while the test sends, as a decoder does.
+class ReceivingThread {
+public:
+    explicit ReceivingThread(zun::UdpReceiver &receiver)
+        : mThread([this, &receiver](std::stop_token stop) {
+              zun::EncodedFrame frame;
+              while (!stop.stop_requested()) {
+                  if (receiver.receive(frame, 20ms)) {
+                      std::lock_guard lock(mMutex);
+                      mFrames.push_back(std::move(frame));
+                      frame = {};
+                  }
+              }
+          })
+    {
+    }
+    std::vector<zun::EncodedFrame> takeWithin(size_t count, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            {
+                std::lock_guard lock(mMutex);
+                if (mFrames.size() >= count)
+                    break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        std::lock_guard lock(mMutex);
+        return std::move(mFrames);
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<zun::EncodedFrame> mFrames;
+    std::jthread mThread;
+};
+
+TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
+{
+    // Each frame is eight times the receiver's socket buffer: sent as one burst, none arrives.
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21016));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21016));
+    const StreamFormat f{8192, 8192, zun::kDepthRgb32, 1};
+    auto payload = zuntest::pattern(zun::byteSize(f), 7);
+    ReceivingThread receiving(receiver);
+    constexpr uint32_t kFrames = 3;
+    for (uint32_t n = 1; n <= kFrames; ++n) {
+        auto meta = zuntest::meta(f, n);
+        meta.sendTimeNs = n * 1'000'000'000ull;
+        payload.front() = payload.back() = uint8_t(n);
+        EXPECT_TRUE(sender.send(meta, payload));
+    }
+    const auto frames = receiving.takeWithin(kFrames, 3000ms);
+    ASSERT_EQ(frames.size(), size_t(kFrames)) << "incomplete " << receiver.counters().framesIncomplete;
+    for (uint32_t n = 1; n <= kFrames; ++n) {
+        payload.front() = payload.back() = uint8_t(n);
+        EXPECT_EQ(frames[n - 1].meta.frameNumber, n);
+        EXPECT_TRUE(frames[n - 1].payload == payload) << "frame " << n;
+    }
+}
+
+TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21017));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21017));
+    const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 3);
+    const auto timedSend = [&](uint32_t n, uint64_t rate) {
+        EXPECT_TRUE(sender.setPacingRate(rate));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(sender.send(zuntest::meta(f, n), payload));
+        const auto took = std::chrono::steady_clock::now() - start;
+        zun::EncodedFrame got;
+        EXPECT_TRUE(zuntest::receiveWithin(receiver, got));
+        EXPECT_TRUE(got.payload == payload);
+        return std::chrono::duration<double>(took).count();
+    };
+    constexpr double kRate = 40e6;
+    const double paced = timedSend(1, uint64_t(kRate));
+    const double fast = timedSend(2, 20'000'000'000ull);
+    const double expected = double(payload.size()) / kRate; // about 70 ms
+    EXPECT_GT(paced, 0.8 * expected);
+    EXPECT_LT(paced, 3 * expected + 0.2);
+    EXPECT_LT(fast, paced / 2);
+}
+
 TEST(UdpErrors, BadAddressesDropFramesAndNothingHangs)
 {
     const StreamFormat f{16, 16, zun::kDepthGrey8, 1};
@@ -349,5 +441,11 @@ TEST(Multicast, DatagramsFitAnEthernetSizedInterface)
     const StreamFormat f{1920, 1080, zun::kDepthRgb888, 1};
     roundTrip(sender, {&receiver}, zuntest::meta(f, 1), zuntest::pattern(zun::byteSize(f), 1));
     EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kSize, 1472u);
+    EXPECT_TRUE(sender.offloading()) << "the kernel cut no segments: every datagram cost a system call";
+    // Where the kernel lacks segmentation offload, one datagram per message does the same.
+    zun::UdpSender plain;
+    plain.disableOffload();
+    ASSERT_TRUE(plain.setDestination("239.255.105.88@127.0.0.1", 21022));
+    roundTrip(plain, {&receiver}, zuntest::meta(f, 2, false, 2), zuntest::pattern(zun::byteSize(f), 2));
     std::system("ip link set lo mtu 65536");
 }

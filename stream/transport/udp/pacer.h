@@ -18,7 +18,7 @@ public:
     // A pause longer than this between frames does not slow the next one further.
     static constexpr uint64_t kLongestIntervalNs = 1'000'000'000;
     // The first frame has no interval to go by.
-    static constexpr uint64_t kFirstFrameRate = 512'000'000;
+    static constexpr uint64_t kFirstFrameRate = 256'000'000;
     // What may leave at once by default: a frame this small goes as one burst, which any
     // receiver's socket buffer and a veth's backlog take.
     static constexpr uint64_t kDefaultBurstBytes = 1 << 20;
