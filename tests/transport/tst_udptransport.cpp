@@ -1,3 +1,4 @@
+#include "transport/udp/datagrambatch.h"
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
@@ -361,6 +362,79 @@ TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
     EXPECT_GT(paced, 0.8 * expected);
     EXPECT_LT(paced, 3 * expected + 0.2);
     EXPECT_LT(fast, paced / 2);
+}
+
+// A frame in Ethernet-sized pieces, each header of its own, to be reordered or spoiled.
+struct EthernetPieces {
+    static constexpr size_t kPiece = 1472 - zun::WireHeader::kSize;
+    std::vector<std::vector<uint8_t>> headers;
+    std::vector<zun::Datagram> datagrams;
+    EthernetPieces(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+    {
+        for (size_t offset = 0; offset < payload.size(); offset += kPiece) {
+            const auto length = uint32_t(std::min(kPiece, payload.size() - offset));
+            headers.push_back(zuntest::datagram(zuntest::header(meta, uint32_t(payload.size()), uint32_t(offset), length), {}));
+        }
+        for (size_t i = 0; i < headers.size(); ++i)
+            datagrams.push_back({headers[i], std::span(payload).subspan(i * kPiece, std::min(kPiece, payload.size() - i * kPiece))});
+    }
+};
+
+// Sends through segmentation offload, so a receiver with receive offload gets them coalesced.
+void sendCoalesced(uint16_t port, std::span<const zun::Datagram> datagrams)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    zun::DatagramBatch batch;
+    EXPECT_EQ(batch.send(fd, datagrams, [] {}), datagrams.size());
+    EXPECT_TRUE(batch.offloading());
+    ::close(fd);
+}
+
+TEST(UdpOffload, CoalescedPiecesLandInPlaceAndEachIsStillChecked)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21018));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    zun::EncodedFrame got;
+    const auto first = zuntest::pattern(zun::byteSize(f), 1);
+    EthernetPieces inOrder(zuntest::meta(f, 1), first);
+    sendCoalesced(21018, inOrder.datagrams);
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_TRUE(got.payload == first);
+    EXPECT_GT(receiver.reader().coalesced(), inOrder.datagrams.size() / 2) << "no receive offload";
+    EXPECT_GT(receiver.reader().landedInPlace(), inOrder.datagrams.size() / 2) << "pieces were copied";
+
+    // Out of order, a duplicate and a spoiled header inside one coalesced run: every piece
+    // that lands in the wrong place is moved to its own, the spoiled one is refused alone.
+    const auto second = zuntest::pattern(zun::byteSize(f), 2);
+    EthernetPieces mixed(zuntest::meta(f, 2), second);
+    std::swap(mixed.datagrams[5], mixed.datagrams[9]);
+    mixed.datagrams[7] = mixed.datagrams[6];
+    auto spoiled = mixed.headers[3];
+    spoiled[0] = 'X';
+    mixed.datagrams.insert(mixed.datagrams.begin() + 3, {spoiled, mixed.datagrams[3].payload});
+    mixed.datagrams.push_back({mixed.headers[7], std::span(second).subspan(7 * EthernetPieces::kPiece, EthernetPieces::kPiece)});
+    sendCoalesced(21018, mixed.datagrams);
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.frameNumber, 2u);
+    EXPECT_TRUE(got.payload == second) << "a piece was put together from the wrong bytes";
+    EXPECT_EQ(receiver.counters().packetsRejected, 1u);
+
+    // A header that claims a shorter piece than came: refused, and its frame never delivered.
+    const auto third = zuntest::pattern(zun::byteSize(f), 3);
+    EthernetPieces lying(zuntest::meta(f, 3), third);
+    auto shorter = zuntest::datagram(zuntest::header(zuntest::meta(f, 3), uint32_t(third.size()),
+                                                     uint32_t(4 * EthernetPieces::kPiece), 1000), {});
+    lying.datagrams[4].header = shorter;
+    sendCoalesced(21018, lying.datagrams);
+    EXPECT_FALSE(zuntest::receiveWithin(receiver, got, 400ms));
+    EXPECT_EQ(receiver.counters().packetsRejected, 2u);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
 }
 
 TEST(UdpErrors, BadAddressesDropFramesAndNothingHangs)
