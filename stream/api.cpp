@@ -123,6 +123,12 @@ ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels)
     });
 }
 
+ZUN_API int32_t zunSetPacingRate(uint32_t encoder, uint64_t bytesPerSecond)
+{
+    return changeHandle<Encoder>(encoder, int32_t(0),
+                                 [&](Encoder &e) { return int32_t(e.setPacingRate(bytesPerSecond)); });
+}
+
 ZUN_API int32_t zunDeleteEncoder(uint32_t encoder)
 {
     return deleteHandle<Encoder>(encoder);

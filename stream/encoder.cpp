@@ -163,8 +163,15 @@ bool Encoder::encodeToNetwork(const uint8_t *pixels, FrameMeta &meta)
     return true;
 }
 
+bool Encoder::setPacingRate(uint64_t bytesPerSecond)
+{
+    std::lock_guard lock(mNetworkMutex);
+    return mNetwork && mNetwork->setPacingRate(bytesPerSecond);
+}
+
 void Encoder::sendLoop(std::stop_token stop)
 {
+    mNetwork->setWatch({stop, [this] { return mQueue.waiting(); }});
     while (auto frame = mQueue.pop(stop)) {
         if (mNetwork->send(frame->meta, frame->payload)) {
             ++mSent;

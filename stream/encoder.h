@@ -30,6 +30,8 @@ public:
     bool setFormat(const StreamFormat &format, bool compressed, uint32_t level);
     bool setDestination(const std::string &address, uint32_t port);
     bool encode(const uint8_t *pixels);
+    // False where the transport does not pace: TCP and shared memory.
+    bool setPacingRate(uint64_t bytesPerSecond);
     ZunStreamStats stats() const;
     ZunStatus status() const;
 

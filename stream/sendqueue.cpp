@@ -39,6 +39,12 @@ std::optional<EncodedFrame> SendQueue::pop(std::stop_token stop)
     return frame;
 }
 
+bool SendQueue::waiting()
+{
+    std::lock_guard lock(mMutex);
+    return !mFrames.empty();
+}
+
 void SendQueue::recycle(EncodedFrame frame)
 {
     std::lock_guard lock(mMutex);

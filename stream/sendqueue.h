@@ -24,6 +24,8 @@ public:
     // Waits for a frame; nullopt once stop is requested.
     std::optional<EncodedFrame> pop(std::stop_token stop);
     void recycle(EncodedFrame frame);
+    // A frame is waiting to be sent.
+    bool waiting();
 
 private:
     std::mutex mMutex;

@@ -135,6 +135,14 @@ ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_
  * destination yet. Any thread; waits for other changing calls on this encoder. */
 ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels);
 
+/* Protocol 1 only: spreads each frame's datagrams over time at bytes_per_second instead of
+ * one burst; 0 (the default) spreads a frame over most of the interval since the one before,
+ * and sends the rest at once when a newer frame is waiting. Takes effect from the next frame.
+ * TCP keeps to its own flow control and shared memory has no link: both return 0.
+ * Returns 1, or 0 for a bad handle or protocol 2 or 3. Any thread; waits for other changing
+ * calls on this encoder. */
+ZUN_API int32_t zunSetPacingRate(uint32_t encoder, uint64_t bytes_per_second);
+
 /* Stops the encoder's thread, closes its sockets and memory, and frees the handle within
  * about 100 ms: when it returns, the port can be taken again. A call on this encoder still
  * running on another thread finishes first; later ones fail. Returns 1, or 0 for a bad

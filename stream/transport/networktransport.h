@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <span>
+#include <stop_token>
 #include <string>
 
 namespace zun {
@@ -17,8 +19,15 @@ struct ReceiveCounters {
     uint64_t framesSkipped = 0;    // whole, but passed over for a newer one of their stream
 };
 
+// What a sender asks while a frame goes out: whether to give up at once, and whether a
+// newer frame is waiting.
+struct SendWatch {
+    std::stop_token stop;
+    std::function<bool()> newerWaiting = [] { return false; };
+};
+
 // Sends whole frames over the network. Used on the encoder's own thread, except
-// setDestination, which runs on the caller's and must not wait on the network.
+// setDestination and setPacingRate, which run on the caller's and must not wait on the network.
 class NetworkSender {
 public:
     virtual ~NetworkSender() = default;
@@ -29,12 +38,19 @@ public:
     virtual bool send(const FrameMeta &meta, std::span<const uint8_t> payload) = 0;
     // Frames send took but later gave up for a newer one (a full link); any thread.
     virtual uint64_t framesReplaced() const { return 0; }
+    // Bytes per second for each frame, 0 for the default; false where the transport paces
+    // itself (TCP's flow control).
+    virtual bool setPacingRate(uint64_t) { return false; }
+    // Before the first send, on the encoder's thread.
+    void setWatch(SendWatch watch) { mWatch = std::move(watch); }
 
 protected:
     Status &report() { return mStatus; }
+    const SendWatch &watch() const { return mWatch; }
 
 private:
     Status mStatus;
+    SendWatch mWatch;
 };
 
 // Receives whole, validated frames. listen runs on the caller's thread; receive and

@@ -295,6 +295,23 @@ TEST_P(NetworkApi, DeleteIsPromptWhileThePeerStalls)
     ::close(stalled);
 }
 
+TEST_P(NetworkApi, PacingRateIsForUdpAndASlowFrameDoesNotHoldUpDelete)
+{
+    const StreamFormat f{1920, 1080, 1, 1};
+    Decoder decoder(protocol(), port(10));
+    Encoder encoder(protocol(), f, 0, "127.0.0.1", port(10));
+    EXPECT_EQ(zunSetPacingRate(encoder.handle, 1'000'000), protocol() == ZUN_PROTOCOL_UDP ? 1 : 0);
+    EXPECT_EQ(zunSetPacingRate(decoder.handle, 0), 0);
+    EXPECT_EQ(zunSetPacingRate(0, 0), 0);
+    const uint32_t memory = zunGetEncoder(ZUN_PROTOCOL_MEMORY, &f);
+    EXPECT_EQ(zunSetPacingRate(memory, 1'000'000), 0);
+    zunDeleteEncoder(memory);
+    // Six seconds of sending at that rate: stopping does not wait for the rest.
+    encoder.encode(f);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_LT(timed([&] { encoder.release(); }), 150ms);
+}
+
 INSTANTIATE_TEST_SUITE_P(Protocols, NetworkApi, ::testing::Values(uint32_t(ZUN_PROTOCOL_UDP), uint32_t(ZUN_PROTOCOL_TCP)),
                          protocolName);
 

@@ -1,3 +1,4 @@
+#include "transport/udp/datagrambatch.h"
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
@@ -10,7 +11,9 @@
 
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -271,6 +274,169 @@ TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)
     EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
 }
 
+// Takes frames on a thread of its own while the test sends, as a decoder does.
+class ReceivingThread {
+public:
+    explicit ReceivingThread(zun::UdpReceiver &receiver)
+        : mThread([this, &receiver](std::stop_token stop) {
+              zun::EncodedFrame frame;
+              while (!stop.stop_requested()) {
+                  if (receiver.receive(frame, 20ms)) {
+                      std::lock_guard lock(mMutex);
+                      mFrames.push_back(std::move(frame));
+                      frame = {};
+                  }
+              }
+          })
+    {
+    }
+    std::vector<zun::EncodedFrame> takeWithin(size_t count, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            {
+                std::lock_guard lock(mMutex);
+                if (mFrames.size() >= count)
+                    break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        std::lock_guard lock(mMutex);
+        return std::move(mFrames);
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<zun::EncodedFrame> mFrames;
+    std::jthread mThread;
+};
+
+TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
+{
+    // Each frame is eight times the receiver's socket buffer: sent as one burst, none arrives.
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21016));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21016));
+    const StreamFormat f{8192, 8192, zun::kDepthRgb32, 1};
+    auto payload = zuntest::pattern(zun::byteSize(f), 7);
+    ReceivingThread receiving(receiver);
+    constexpr uint32_t kFrames = 3;
+    for (uint32_t n = 1; n <= kFrames; ++n) {
+        auto meta = zuntest::meta(f, n);
+        meta.sendTimeNs = n * 1'000'000'000ull;
+        payload.front() = payload.back() = uint8_t(n);
+        EXPECT_TRUE(sender.send(meta, payload));
+    }
+    const auto frames = receiving.takeWithin(kFrames, 3000ms);
+    ASSERT_EQ(frames.size(), size_t(kFrames)) << "incomplete " << receiver.counters().framesIncomplete;
+    for (uint32_t n = 1; n <= kFrames; ++n) {
+        payload.front() = payload.back() = uint8_t(n);
+        EXPECT_EQ(frames[n - 1].meta.frameNumber, n);
+        EXPECT_TRUE(frames[n - 1].payload == payload) << "frame " << n;
+    }
+}
+
+TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21017));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21017));
+    const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 3);
+    const auto timedSend = [&](uint32_t n, uint64_t rate) {
+        EXPECT_TRUE(sender.setPacingRate(rate));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(sender.send(zuntest::meta(f, n), payload));
+        const auto took = std::chrono::steady_clock::now() - start;
+        zun::EncodedFrame got;
+        EXPECT_TRUE(zuntest::receiveWithin(receiver, got));
+        EXPECT_TRUE(got.payload == payload);
+        return std::chrono::duration<double>(took).count();
+    };
+    constexpr double kRate = 40e6;
+    const double paced = timedSend(1, uint64_t(kRate));
+    const double fast = timedSend(2, 20'000'000'000ull);
+    const double expected = double(payload.size()) / kRate; // about 70 ms
+    EXPECT_GT(paced, 0.8 * expected);
+    EXPECT_LT(paced, 3 * expected + 0.2);
+    EXPECT_LT(fast, paced / 2);
+}
+
+// A frame in Ethernet-sized pieces, each header of its own, to be reordered or spoiled.
+struct EthernetPieces {
+    static constexpr size_t kPiece = 1472 - zun::WireHeader::kSize;
+    std::vector<std::vector<uint8_t>> headers;
+    std::vector<zun::Datagram> datagrams;
+    EthernetPieces(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+    {
+        for (size_t offset = 0; offset < payload.size(); offset += kPiece) {
+            const auto length = uint32_t(std::min(kPiece, payload.size() - offset));
+            headers.push_back(zuntest::datagram(zuntest::header(meta, uint32_t(payload.size()), uint32_t(offset), length), {}));
+        }
+        for (size_t i = 0; i < headers.size(); ++i)
+            datagrams.push_back({headers[i], std::span(payload).subspan(i * kPiece, std::min(kPiece, payload.size() - i * kPiece))});
+    }
+};
+
+// Sends through segmentation offload, so a receiver with receive offload gets them coalesced.
+void sendCoalesced(uint16_t port, std::span<const zun::Datagram> datagrams)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    zun::DatagramBatch batch;
+    EXPECT_EQ(batch.send(fd, datagrams, [] {}), datagrams.size());
+    EXPECT_TRUE(batch.offloading());
+    ::close(fd);
+}
+
+TEST(UdpOffload, CoalescedPiecesLandInPlaceAndEachIsStillChecked)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21018));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    zun::EncodedFrame got;
+    const auto first = zuntest::pattern(zun::byteSize(f), 1);
+    EthernetPieces inOrder(zuntest::meta(f, 1), first);
+    sendCoalesced(21018, inOrder.datagrams);
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_TRUE(got.payload == first);
+    EXPECT_GT(receiver.reader().coalesced(), inOrder.datagrams.size() / 2) << "no receive offload";
+    EXPECT_GT(receiver.reader().landedInPlace(), inOrder.datagrams.size() / 2) << "pieces were copied";
+
+    // Out of order, a duplicate and a spoiled header inside one coalesced run: every piece
+    // that lands in the wrong place is moved to its own, the spoiled one is refused alone.
+    const auto second = zuntest::pattern(zun::byteSize(f), 2);
+    EthernetPieces mixed(zuntest::meta(f, 2), second);
+    std::swap(mixed.datagrams[5], mixed.datagrams[9]);
+    mixed.datagrams[7] = mixed.datagrams[6];
+    auto spoiled = mixed.headers[3];
+    spoiled[0] = 'X';
+    mixed.datagrams.insert(mixed.datagrams.begin() + 3, {spoiled, mixed.datagrams[3].payload});
+    mixed.datagrams.push_back({mixed.headers[7], std::span(second).subspan(7 * EthernetPieces::kPiece, EthernetPieces::kPiece)});
+    sendCoalesced(21018, mixed.datagrams);
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.frameNumber, 2u);
+    EXPECT_TRUE(got.payload == second) << "a piece was put together from the wrong bytes";
+    EXPECT_EQ(receiver.counters().packetsRejected, 1u);
+
+    // A header that claims a shorter piece than came: refused, and its frame never delivered.
+    const auto third = zuntest::pattern(zun::byteSize(f), 3);
+    EthernetPieces lying(zuntest::meta(f, 3), third);
+    auto shorter = zuntest::datagram(zuntest::header(zuntest::meta(f, 3), uint32_t(third.size()),
+                                                     uint32_t(4 * EthernetPieces::kPiece), 1000), {});
+    lying.datagrams[4].header = shorter;
+    sendCoalesced(21018, lying.datagrams);
+    EXPECT_FALSE(zuntest::receiveWithin(receiver, got, 400ms));
+    EXPECT_EQ(receiver.counters().packetsRejected, 2u);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
+}
+
 TEST(UdpErrors, BadAddressesDropFramesAndNothingHangs)
 {
     const StreamFormat f{16, 16, zun::kDepthGrey8, 1};
@@ -349,5 +515,11 @@ TEST(Multicast, DatagramsFitAnEthernetSizedInterface)
     const StreamFormat f{1920, 1080, zun::kDepthRgb888, 1};
     roundTrip(sender, {&receiver}, zuntest::meta(f, 1), zuntest::pattern(zun::byteSize(f), 1));
     EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kSize, 1472u);
+    EXPECT_TRUE(sender.offloading()) << "the kernel cut no segments: every datagram cost a system call";
+    // Where the kernel lacks segmentation offload, one datagram per message does the same.
+    zun::UdpSender plain;
+    plain.disableOffload();
+    ASSERT_TRUE(plain.setDestination("239.255.105.88@127.0.0.1", 21022));
+    roundTrip(plain, {&receiver}, zuntest::meta(f, 2, false, 2), zuntest::pattern(zun::byteSize(f), 2));
     std::system("ip link set lo mtu 65536");
 }

@@ -17,7 +17,6 @@
 namespace zun {
 namespace {
 
-constexpr size_t kMaxDatagram = 65536;
 // Holds a raw 1080p frame and more, so a burst on loopback is not cut short.
 constexpr int kReceiveBuffer = 32 << 20;
 constexpr int kDatagramsPerTimeCheck = 64;
@@ -40,7 +39,7 @@ void enlargeReceiveBuffer(int fd)
 UdpReceiver::UdpReceiver() : UdpReceiver(FrameReassembler::Limits{}) {}
 
 UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs)
-    : mReassembler(limits), mDatagram(kMaxDatagram), mBehindNs(behindNs)
+    : mReassembler(limits), mBehindNs(behindNs)
 {
     inet_pton(AF_INET, kGroup, &mGroup);
 }
@@ -67,6 +66,7 @@ bool UdpReceiver::listen(uint16_t port)
     setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
 #endif
     enlargeReceiveBuffer(fd.get());
+    DatagramReader::enableOffload(fd.get());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -199,58 +199,18 @@ void UdpReceiver::keepCompleted()
 
 bool UdpReceiver::readOne()
 {
-    // Pieces mostly come in order: the payload is received straight into its frame, and
-    // only a piece that belongs elsewhere is copied from where it landed.
-    uint8_t headerBytes[WireHeader::kSize];
-    const std::span<uint8_t> zone = mReassembler.landingZone(mDatagram.size());
-    iovec parts[3] = {{headerBytes, sizeof headerBytes}, {zone.data(), zone.size()},
-                      {mDatagram.data(), mDatagram.size()}};
-    msghdr message{};
-    if (zone.empty()) {
-        parts[1] = parts[2];
-        message.msg_iovlen = 2;
-    } else {
-        message.msg_iovlen = 3;
-    }
-    message.msg_iov = parts;
-    message.msg_name = &mFrom;
-    message.msg_namelen = sizeof mFrom;
-    const ssize_t n = ::recvmsg(mSocket.get(), &message, 0);
-    if (n < 0)
-        return false;
-    const std::span<const uint8_t> headerSeen(headerBytes, std::min(size_t(n), sizeof headerBytes));
-    const auto header = WireHeader::read(headerSeen);
-    if (!header) {
-        noteRejected(WireHeader::rejection(headerSeen));
-        return true;
-    }
-    if ((message.msg_flags & MSG_TRUNC) || size_t(n) != WireHeader::kSize + header->pieceLength) {
-        noteRejected("length does not match its header");
-        return true;
-    }
-    FrameReassembler::Result result;
-    const uint64_t now = monotonicNowNs();
-    if (!zone.empty() && mReassembler.landsInZone(*header)) {
-        result = mReassembler.addLanded(*header, now);
-    } else if (zone.empty()) {
-        result = mReassembler.add(*header, std::span<const uint8_t>(mDatagram.data(), header->pieceLength), now);
-    } else {
-        const size_t inZone = std::min<size_t>(header->pieceLength, zone.size());
-        mGather.assign(zone.begin(), zone.begin() + ptrdiff_t(inZone));
-        mGather.insert(mGather.end(), mDatagram.begin(), mDatagram.begin() + ptrdiff_t(header->pieceLength - inZone));
-        result = mReassembler.add(*header, mGather, now);
-    }
-    switch (result) {
-    case FrameReassembler::Result::Completed:
-        keepCompleted();
-        break;
-    case FrameReassembler::Result::Rejected:
-        noteRejected("piece does not fit its frame");
-        break;
-    default:
-        break;
-    }
-    return true;
+    return mReader.read(mSocket.get(), mReassembler, mFrom, [this](const DatagramReader::Outcome &outcome) {
+        switch (outcome.result) {
+        case FrameReassembler::Result::Completed:
+            keepCompleted();
+            break;
+        case FrameReassembler::Result::Rejected:
+            noteRejected(outcome.rejection ? outcome.rejection : "piece does not fit its frame");
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 void UdpReceiver::noteRejected(const char *reason)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transport/udp/datagramreader.h"
 #include "transport/udp/framereassembler.h"
 #include "transport/networktransport.h"
 #include "transport/socketfd.h"
@@ -32,9 +33,10 @@ public:
     std::string lastRejection() const override;
 
     size_t bytesHeld() const { return mReassembler.bytesHeld(); }
+    const DatagramReader &reader() const { return mReader; }
 
 private:
-    // One datagram, or false when none is waiting.
+    // One datagram or a coalesced run of them, or false when none is waiting.
     bool readOne();
     void keepCompleted();
     bool cameLate(const FrameMeta &meta);
@@ -43,8 +45,7 @@ private:
 
     SocketFd mSocket;
     FrameReassembler mReassembler;
-    std::vector<uint8_t> mDatagram;
-    std::vector<uint8_t> mGather;
+    DatagramReader mReader;
     // Frames complete but not yet delivered: at most one per stream, oldest first.
     std::vector<EncodedFrame> mReady;
     uint64_t mSkipped = 0;

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 namespace zun {
 namespace {
@@ -80,6 +82,9 @@ bool UdpSender::applyTarget()
         mtu = 1500;
     mPieceSize = std::min(size_t(mtu) - kIpUdpOverhead, kMaxUdpPayload) - WireHeader::kSize;
     mSocket = std::move(fd);
+    mBatch.reset();
+    if (mNoOffload)
+        mBatch.disableOffload();
     return true;
 }
 
@@ -90,41 +95,66 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     WireHeader header;
     header.meta = meta;
     header.totalLength = uint32_t(payload.size());
-    uint8_t bytes[WireHeader::kSize];
-    bool whole = true;
-    int index = 0;
-    for (size_t offset = 0; offset < payload.size(); offset += mPieceSize, ++index) {
+    const size_t pieces = (payload.size() + mPieceSize - 1) / mPieceSize;
+    // Sized before any span points into it.
+    mHeaders.resize(pieces * WireHeader::kSize);
+    mDatagrams.clear();
+    for (size_t index = 0; index < pieces; ++index) {
+        const size_t offset = index * mPieceSize;
         header.pieceOffset = uint32_t(offset);
         header.pieceLength = uint32_t(std::min(mPieceSize, payload.size() - offset));
-        if (index == mSkippedPiece)
+        if (int(index) == mSkippedPiece)
             continue;
-        header.write(std::span<uint8_t, WireHeader::kSize>(bytes));
-        if (!sendPiece(bytes, payload.data() + offset, header.pieceLength)) {
-            whole = false;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                break;
+        const std::span<uint8_t, WireHeader::kSize> bytes(mHeaders.data() + index * WireHeader::kSize,
+                                                          WireHeader::kSize);
+        header.write(bytes);
+        mDatagrams.push_back({bytes, payload.subspan(offset, header.pieceLength)});
+    }
+    return sendPaced(meta.sendTimeNs);
+}
+
+bool UdpSender::sendPaced(uint64_t sendTimeNs)
+{
+    // Sleeps are short, so a stopping encoder or a newer frame is noticed soon.
+    constexpr uint64_t kLongestSleepNs = 2'000'000;
+    size_t bytes = 0;
+    for (const Datagram &d : mDatagrams)
+        bytes += d.size();
+    mPacer.startFrame(bytes, sendTimeNs, monotonicNowNs());
+    const auto refused = [this] { noteRefused(); };
+    bool whole = true;
+    std::span<const Datagram> rest(mDatagrams);
+    while (!rest.empty()) {
+        if (watch().stop.stop_requested())
+            return false;
+        if (!mPacer.fixedRate() && watch().newerWaiting())
+            mPacer.hurry();
+        uint64_t waitNs = 0;
+        const size_t due = mPacer.due(rest, monotonicNowNs(), waitNs);
+        if (due == 0) {
+            std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(waitNs, kLongestSleepNs)));
+            continue;
         }
+        const size_t went = mBatch.send(mSocket.get(), rest.first(due), refused);
+        for (size_t i = 0; i < went; ++i)
+            mPacer.sent(rest[i].size());
+        if (went == due) {
+            rest = rest.subspan(went);
+            continue;
+        }
+        whole = false;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        mPacer.sent(rest[went].size());
+        rest = rest.subspan(went + 1); // that one is lost; the others may still make the frame
     }
     return whole;
 }
 
-bool UdpSender::sendPiece(const uint8_t *header, const uint8_t *data, size_t length)
+bool UdpSender::setPacingRate(uint64_t bytesPerSecond)
 {
-    iovec parts[2] = {{const_cast<uint8_t *>(header), WireHeader::kSize},
-                      {const_cast<uint8_t *>(data), length}};
-    msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    // A refusal reported for an earlier datagram (no receiver yet) is not this one's fault.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (::sendmsg(mSocket.get(), &message, MSG_NOSIGNAL) >= 0)
-            return true;
-        if (errno == ECONNREFUSED)
-            noteRefused();
-        if (errno != EINTR && errno != ECONNREFUSED)
-            return false;
-    }
-    return false;
+    mPacer.setFixedRate(bytesPerSecond);
+    return true;
 }
 
 void UdpSender::noteRefused()

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "transport/udp/framereassembler.h"
+#include "transport/wireheader.h"
+
+#include <netinet/in.h>
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace zun {
+
+// Reads what a UDP socket holds next: one datagram, or, with receive offload, a run of
+// equal-size datagrams the kernel coalesced. The buffer alternates header slots and the
+// frame's next places at the segment size seen last, so pieces that come in order land
+// straight in their frame; any other piece is copied from where it landed. Every datagram
+// is still checked on its own, as if it had come alone.
+class DatagramReader {
+public:
+    // What became of one datagram: the reassembler's answer, or why it was refused.
+    struct Outcome {
+        FrameReassembler::Result result = FrameReassembler::Result::Accepted;
+        const char *rejection = nullptr;
+    };
+    using OnDatagram = std::function<void(const Outcome &)>;
+
+    static constexpr size_t kMaxMessage = 65536;
+
+    DatagramReader();
+    // Asks the kernel to coalesce; false where it cannot, which changes nothing else.
+    static bool enableOffload(int fd);
+    // False when nothing is waiting.
+    bool read(int fd, FrameReassembler &reassembler, sockaddr_in &from, const OnDatagram &onDatagram);
+
+    // Datagrams that came coalesced with others, and those received straight into their frame.
+    uint64_t coalesced() const { return mCoalesced; }
+    uint64_t landedInPlace() const { return mLandedInPlace; }
+
+private:
+    // Lays out the buffer for the next message; returns how many header slots it has.
+    size_t prepare(FrameReassembler &reassembler);
+    void copyOut(size_t from, size_t length, std::vector<uint8_t> &to) const;
+    Outcome handle(FrameReassembler &reassembler, std::span<const uint8_t> datagram, uint64_t nowNs);
+    void learnSegment(const WireHeader &header);
+
+    uint64_t mCoalesced = 0;
+    uint64_t mLandedInPlace = 0;
+    size_t mPieceGuess = 0; // payload bytes of a datagram that is not its frame's last
+    std::vector<uint8_t> mHeaderSlots;
+    std::vector<uint8_t> mSpill;
+    std::vector<uint8_t> mCopy;
+    std::vector<iovec> mParts;
+};
+
+} // namespace zun

@@ -1,0 +1,45 @@
+#include "transport/udp/pacer.h"
+
+#include <algorithm>
+
+namespace zun {
+
+void Pacer::startFrame(size_t bytes, uint64_t sendTimeNs, uint64_t nowNs)
+{
+    mStartNs = nowNs;
+    mSentBytes = 0;
+    const uint64_t fixed = mFixedRate.load();
+    const uint64_t interval = mHavePrevious && sendTimeNs > mPreviousSendTimeNs
+        ? std::min(sendTimeNs - mPreviousSendTimeNs, kLongestIntervalNs)
+        : 0;
+    mBurstBytes = fixed ? std::max(double(kLeastBurstBytes), double(fixed) * double(kFixedBurstNs) / 1e9)
+                        : double(kDefaultBurstBytes);
+    if (fixed)
+        mNsPerByte = 1e9 / double(fixed);
+    else if (interval)
+        mNsPerByte = kShareOfInterval * double(interval) / double(std::max<size_t>(bytes, 1));
+    else
+        mNsPerByte = 1e9 / double(kFirstFrameRate);
+    mHavePrevious = true;
+    mPreviousSendTimeNs = sendTimeNs;
+}
+
+size_t Pacer::due(std::span<const Datagram> next, uint64_t nowNs, uint64_t &waitNs) const
+{
+    waitNs = 0;
+    if (next.empty())
+        return 0;
+    if (mNsPerByte <= 0)
+        return next.size();
+    const double elapsed = double(nowNs > mStartNs ? nowNs - mStartNs : 0);
+    const double allowed = elapsed / mNsPerByte + mBurstBytes - double(mSentBytes);
+    double taken = 0;
+    size_t count = 0;
+    while (count < next.size() && taken + double(next[count].size()) <= allowed)
+        taken += double(next[count++].size());
+    if (count == 0)
+        waitNs = uint64_t((double(next[0].size()) - allowed) * mNsPerByte) + 1;
+    return count;
+}
+
+} // namespace zun

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "transport/udp/datagram.h"
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+
+namespace zun {
+
+// When a frame's datagrams may go, so that they are spread over time instead of leaving in
+// one burst that overflows a receiver's socket buffer or a slower link on the way. By
+// default a frame is spread over most of the interval since the frame before, so pacing is
+// never slower than the frames come; a fixed rate replaces that.
+class Pacer {
+public:
+    static constexpr double kShareOfInterval = 0.8;
+    // A pause longer than this between frames does not slow the next one further.
+    static constexpr uint64_t kLongestIntervalNs = 1'000'000'000;
+    // The first frame has no interval to go by.
+    static constexpr uint64_t kFirstFrameRate = 256'000'000;
+    // What may leave at once by default: a frame this small goes as one burst, which any
+    // receiver's socket buffer and a veth's backlog take.
+    static constexpr uint64_t kDefaultBurstBytes = 1 << 20;
+    // At a fixed rate, what leaves in this time may go at once, but never less than the
+    // largest datagram.
+    static constexpr uint64_t kFixedBurstNs = 2'000'000;
+    static constexpr uint64_t kLeastBurstBytes = 64 << 10;
+
+    // Bytes per second, 0 for the default; any thread, takes effect from the next frame.
+    void setFixedRate(uint64_t bytesPerSecond) { mFixedRate.store(bytesPerSecond); }
+    bool fixedRate() const { return mFixedRate.load() != 0; }
+
+    // sendTimeNs: when the frame was handed to the encoder.
+    void startFrame(size_t bytes, uint64_t sendTimeNs, uint64_t nowNs);
+    // The rest of the frame goes as fast as it can: a newer one is waiting.
+    void hurry() { mNsPerByte = 0; }
+    // How many of the next datagrams may go at nowNs (at least one once its turn has come),
+    // or 0 and how long to wait in waitNs.
+    size_t due(std::span<const Datagram> next, uint64_t nowNs, uint64_t &waitNs) const;
+    void sent(size_t bytes) { mSentBytes += bytes; }
+
+private:
+    std::atomic<uint64_t> mFixedRate{0};
+    bool mHavePrevious = false;
+    uint64_t mPreviousSendTimeNs = 0;
+    double mNsPerByte = 0;
+    double mBurstBytes = 0;
+    uint64_t mStartNs = 0;
+    uint64_t mSentBytes = 0;
+};
+
+} // namespace zun
