@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests and the tool need; a no-op when all are there.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libturbojpeg0-dev libgtest-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libturbojpeg0-dev libisal-dev libgtest-dev
           xvfb xauth iproute2 nftables util-linux clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -199,6 +199,22 @@ ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats)
     return 0;
 }
 
+ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent)
+{
+    return withHandle<Encoder>(encoder, int32_t(0),
+                               [&](Encoder &e) { return e.setRedundancy(percent) ? 1 : 0; });
+}
+
+ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats)
+{
+    if (!stats)
+        return 0;
+    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+        *stats = d.repairStats();
+        return 1;
+    });
+}
+
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
 {
     return deleteHandle<Decoder>(decoder);

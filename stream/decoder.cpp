@@ -150,6 +150,11 @@ ZunStreamStats Decoder::stats() const
     return stats;
 }
 
+ZunRepairStats Decoder::repairStats() const
+{
+    return {mRepaired.load(), mRebuilt.load()};
+}
+
 void Decoder::pause(std::stop_token stop, std::chrono::milliseconds time)
 {
     std::unique_lock lock(mPauseMutex);
@@ -270,6 +275,8 @@ void Decoder::networkLoop(std::stop_token stop, NetworkReceiver *receiver)
         mNetworkRejected = counters.packetsRejected;
         mIncomplete = counters.framesIncomplete;
         mNetworkSkipped = counters.framesSkipped;
+        mRepaired = counters.framesRepaired;
+        mRebuilt = counters.piecesRebuilt;
         if (got)
             decodeInto(frame.meta, frame.payload, &frame.payload, codec);
     }

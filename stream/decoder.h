@@ -38,6 +38,7 @@ public:
     // Of the locked or last locked frame; all zero before the first.
     Info info() const;
     ZunStreamStats stats() const;
+    ZunRepairStats repairStats() const;
 
 private:
     Decoder() = default;
@@ -73,6 +74,8 @@ private:
     std::atomic<uint64_t> mNetworkRejected{0};
     std::atomic<uint64_t> mIncomplete{0};
     std::atomic<uint64_t> mNetworkSkipped{0};
+    std::atomic<uint64_t> mRepaired{0};
+    std::atomic<uint64_t> mRebuilt{0};
 
     std::mutex mPauseMutex;
     std::condition_variable_any mPauseWake;

@@ -153,6 +153,14 @@ void Encoder::sendLoop(std::stop_token stop)
     }
 }
 
+bool Encoder::setRedundancy(uint32_t percent)
+{
+    if (mProtocol != ZUN_PROTOCOL_UDP || percent > 100)
+        return false;
+    mNetwork->setRedundancy(percent);
+    return true;
+}
+
 ZunStreamStats Encoder::stats() const
 {
     ZunStreamStats stats{};

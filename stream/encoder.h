@@ -29,6 +29,8 @@ public:
     bool setFormat(const StreamFormat &format, bool compressed, uint32_t level);
     bool setDestination(const std::string &address, uint32_t port);
     bool encode(const uint8_t *pixels);
+    // False where the protocol cannot lose pieces (TCP, memory) or percent is over 100.
+    bool setRedundancy(uint32_t percent);
     ZunStreamStats stats() const;
 
 private:

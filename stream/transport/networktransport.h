@@ -14,6 +14,8 @@ struct ReceiveCounters {
     uint64_t packetsRejected = 0;  // failed validation: bad header, size, garbage
     uint64_t framesIncomplete = 0; // abandoned with pieces missing
     uint64_t framesSkipped = 0;    // whole, but passed over for a newer one of their stream
+    uint64_t framesRepaired = 0;   // whole only thanks to parity
+    uint64_t piecesRebuilt = 0;    // data pieces rebuilt from parity
 };
 
 // Sends whole frames over the network. Used on the encoder's own thread, except
@@ -26,6 +28,9 @@ public:
     virtual bool send(const FrameMeta &meta, std::span<const uint8_t> payload) = 0;
     // Frames send took but later gave up for a newer one (a full link); any thread.
     virtual uint64_t framesReplaced() const { return 0; }
+    // Share of parity added to each frame, in percent, where the transport can lose pieces;
+    // any thread.
+    virtual void setRedundancy(uint32_t) {}
 };
 
 // Receives whole, validated frames. listen runs on the caller's thread; receive and

@@ -33,13 +33,31 @@ private:
     const uint8_t *mIn;
 };
 
+bool readParity(Reader &r, WireHeader &h)
+{
+    const auto pieceSize = uint32_t(r.get(4));
+    const auto blockCount = uint32_t(r.get(2));
+    const auto block = uint32_t(r.get(2));
+    const auto parityPerBlock = uint32_t(r.get(1));
+    const auto row = uint32_t(r.get(1));
+    if (r.get(2) != 0 || h.pieceOffset != 0 || h.pieceLength != pieceSize)
+        return false;
+    const auto layout = ParityLayout::checked(h.totalLength, pieceSize, blockCount, parityPerBlock);
+    if (!layout || block >= blockCount || row >= parityPerBlock)
+        return false;
+    h.parity = WireHeader::Parity{*layout, block, row};
+    return true;
+}
+
 } // namespace
 
-void WireHeader::write(std::span<uint8_t, kSize> out) const
+void WireHeader::write(std::span<uint8_t> out) const
 {
+    if (out.size() < size())
+        return;
     Writer w(out.data());
     w.put(kMagic, 4);
-    w.put(kVersion, 1);
+    w.put(parity ? kParityVersion : kVersion, 1);
     w.put(meta.compressed ? kFlagCompressed : 0, 1);
     w.put(0, 2); // reserved
     w.put(meta.streamId, 4);
@@ -52,6 +70,14 @@ void WireHeader::write(std::span<uint8_t, kSize> out) const
     w.put(pieceOffset, 4);
     w.put(pieceLength, 4);
     w.put(meta.sendTimeNs, 8);
+    if (!parity)
+        return;
+    w.put(parity->layout.pieceSize, 4);
+    w.put(parity->layout.blockCount, 2);
+    w.put(parity->block, 2);
+    w.put(parity->layout.parityPerBlock, 1);
+    w.put(parity->row, 1);
+    w.put(0, 2); // reserved
 }
 
 std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
@@ -59,7 +85,10 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
     if (in.size() < kSize)
         return std::nullopt;
     Reader r(in.data());
-    if (r.get(4) != kMagic || r.get(1) != kVersion)
+    if (r.get(4) != kMagic)
+        return std::nullopt;
+    const uint64_t version = r.get(1);
+    if (version != kVersion && !(version == kParityVersion && in.size() >= kParitySize))
         return std::nullopt;
     const uint64_t flags = r.get(1);
     if ((flags & ~uint64_t(kFlagCompressed)) != 0 || r.get(2) != 0)
@@ -85,6 +114,8 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
                           : total != byteSize(h.meta.format))
         return std::nullopt;
     if (h.pieceLength == 0 || uint64_t(h.pieceOffset) + h.pieceLength > total)
+        return std::nullopt;
+    if (version == kParityVersion && !readParity(r, h))
         return std::nullopt;
     return h;
 }

@@ -200,13 +200,28 @@ bool UdpReceiver::readOne()
     const ssize_t n = ::recvmsg(mSocket.get(), &message, 0);
     if (n < 0)
         return false;
-    const auto header = WireHeader::read(std::span<const uint8_t>(headerBytes, std::min(size_t(n), sizeof headerBytes)));
-    if (!header || (message.msg_flags & MSG_TRUNC) || size_t(n) != WireHeader::kSize + header->pieceLength) {
+    const size_t received = size_t(n);
+    const uint64_t now = monotonicNowNs();
+    if (received > WireHeader::kSize && headerBytes[4] == WireHeader::kParityVersion) {
+        // Parity pieces are few: they are gathered into one piece and copied on.
+        const size_t inZone = std::min(received - WireHeader::kSize, zone.size());
+        mGather.assign(headerBytes, headerBytes + WireHeader::kSize);
+        mGather.insert(mGather.end(), zone.begin(), zone.begin() + ptrdiff_t(inZone));
+        const size_t rest = received - WireHeader::kSize - inZone;
+        mGather.insert(mGather.end(), mDatagram.begin(), mDatagram.begin() + ptrdiff_t(rest));
+        const auto header = WireHeader::read(mGather);
+        if (!header || (message.msg_flags & MSG_TRUNC) || received != header->size() + header->pieceLength) {
+            ++mRejected;
+            return true;
+        }
+        return settle(mReassembler.add(*header, std::span<const uint8_t>(mGather).subspan(header->size()), now));
+    }
+    const auto header = WireHeader::read(std::span<const uint8_t>(headerBytes, std::min(received, sizeof headerBytes)));
+    if (!header || header->parity || (message.msg_flags & MSG_TRUNC) || received != WireHeader::kSize + header->pieceLength) {
         ++mRejected;
         return true;
     }
     FrameReassembler::Result result;
-    const uint64_t now = monotonicNowNs();
     if (!zone.empty() && mReassembler.landsInZone(*header)) {
         result = mReassembler.addLanded(*header, now);
     } else if (zone.empty()) {
@@ -217,6 +232,11 @@ bool UdpReceiver::readOne()
         mGather.insert(mGather.end(), mDatagram.begin(), mDatagram.begin() + ptrdiff_t(header->pieceLength - inZone));
         result = mReassembler.add(*header, mGather, now);
     }
+    return settle(result);
+}
+
+bool UdpReceiver::settle(FrameReassembler::Result result)
+{
     switch (result) {
     case FrameReassembler::Result::Completed:
         keepCompleted();
@@ -232,7 +252,8 @@ bool UdpReceiver::readOne()
 
 ReceiveCounters UdpReceiver::counters() const
 {
-    return {mRejected, mReassembler.framesIncomplete(), mSkipped};
+    return {mRejected, mReassembler.framesIncomplete(), mSkipped, mReassembler.framesRepaired(),
+            mReassembler.piecesRebuilt()};
 }
 
 } // namespace zun

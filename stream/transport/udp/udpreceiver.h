@@ -30,6 +30,8 @@ public:
 private:
     // One datagram, or false when none is waiting.
     bool readOne();
+    // Counts what add() said; true, as readOne.
+    bool settle(FrameReassembler::Result result);
     void keepCompleted();
     bool cameLate(const FrameMeta &meta);
     void joinGroup();

@@ -37,7 +37,7 @@ bool UdpSender::applyTarget()
         return false;
     mAppliedGeneration = target.generation;
     mSocket.reset();
-    mPieceSize = 0;
+    mRoom = 0;
     if (target.state != DestinationResolver::State::Ready)
         return false;
 
@@ -70,9 +70,16 @@ bool UdpSender::applyTarget()
     socklen_t length = sizeof mtu;
     if (getsockopt(fd.get(), IPPROTO_IP, IP_MTU, &mtu, &length) != 0 || mtu <= int(kIpUdpOverhead + WireHeader::kSize))
         mtu = 1500;
-    mPieceSize = std::min(size_t(mtu) - kIpUdpOverhead, kMaxUdpPayload) - WireHeader::kSize;
+    mRoom = std::min(size_t(mtu) - kIpUdpOverhead, kMaxUdpPayload) - WireHeader::kSize;
     mSocket = std::move(fd);
     return true;
+}
+
+size_t UdpSender::pieceSize() const
+{
+    if (mRoom == 0 || mRedundancy.load() == 0)
+        return mRoom;
+    return mRoom - (WireHeader::kParitySize - WireHeader::kSize);
 }
 
 bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
@@ -85,24 +92,51 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     uint8_t bytes[WireHeader::kSize];
     bool whole = true;
     int index = 0;
-    for (size_t offset = 0; offset < payload.size(); offset += mPieceSize, ++index) {
+    const size_t pieceSize = this->pieceSize();
+    for (size_t offset = 0; offset < payload.size(); offset += pieceSize, ++index) {
         header.pieceOffset = uint32_t(offset);
-        header.pieceLength = uint32_t(std::min(mPieceSize, payload.size() - offset));
+        header.pieceLength = uint32_t(std::min(pieceSize, payload.size() - offset));
         if (index == mSkippedPiece)
             continue;
-        header.write(std::span<uint8_t, WireHeader::kSize>(bytes));
+        header.write(bytes);
         if (!sendPiece(bytes, payload.data() + offset, header.pieceLength)) {
             whole = false;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                break;
+                return false;
+        }
+    }
+    return sendParity(header, payload, pieceSize) && whole;
+}
+
+bool UdpSender::sendParity(WireHeader header, std::span<const uint8_t> payload, size_t pieceSize)
+{
+    const uint32_t percent = mRedundancy.load();
+    if (percent == 0 || pieceSize == mRoom)
+        return true;
+    const ParityLayout layout = ParityLayout::choose(uint32_t(payload.size()), uint32_t(pieceSize), percent);
+    mParity.encode(payload, layout);
+    header.pieceOffset = 0;
+    header.pieceLength = layout.pieceSize;
+    uint8_t bytes[WireHeader::kParitySize];
+    bool whole = true;
+    // Row by row across the blocks, so a burst at the end costs each block little.
+    for (uint32_t row = 0; row < layout.parityPerBlock; ++row) {
+        for (uint32_t block = 0; block < layout.blockCount; ++block) {
+            header.parity = WireHeader::Parity{layout, block, row};
+            header.write(bytes);
+            if (!sendPiece(bytes, mParity.piece(block, row).data(), layout.pieceSize)) {
+                whole = false;
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    return false;
+            }
         }
     }
     return whole;
 }
 
-bool UdpSender::sendPiece(const uint8_t *header, const uint8_t *data, size_t length)
+bool UdpSender::sendPiece(std::span<const uint8_t> header, const uint8_t *data, size_t length)
 {
-    iovec parts[2] = {{const_cast<uint8_t *>(header), WireHeader::kSize},
+    iovec parts[2] = {{const_cast<uint8_t *>(header.data()), header.size()},
                       {const_cast<uint8_t *>(data), length}};
     msghdr message{};
     message.msg_iov = parts;

@@ -1,32 +1,48 @@
 #pragma once
 
 #include "transport/destinationresolver.h"
+#include "transport/udp/parityencoder.h"
+#include "transport/wireheader.h"
 #include "transport/networktransport.h"
 #include "transport/socketfd.h"
+
+#include <algorithm>
+#include <atomic>
 
 namespace zun {
 
 // Cuts each frame into datagrams that fit the path it leaves by, to a unicast address or
-// an IPv4 multicast group (TTL 1, looped back to this host).
+// an IPv4 multicast group (TTL 1, looped back to this host), followed by parity pieces
+// from which the receiver rebuilds lost ones.
 class UdpSender : public NetworkSender {
 public:
+    // Parity as a share of the frame's pieces: at 1% random loss it brings 99.9% of raw
+    // 1280x720 frames through at MTU 1500 for about 5% more bytes (table in the README).
+    static constexpr uint32_t kDefaultRedundancy = 5;
+
     bool setDestination(const std::string &address, uint16_t port) override;
     bool send(const FrameMeta &meta, std::span<const uint8_t> payload) override;
+    // Percent of parity (0 to 100, 0: none); any thread.
+    void setRedundancy(uint32_t percent) override { mRedundancy = std::min<uint32_t>(percent, 100); }
 
-    // Payload bytes per datagram on the current path; 0 before the first send.
-    size_t pieceSize() const { return mPieceSize; }
+    // Frame bytes per data datagram on the current path; 0 before the first send. With
+    // parity on, pieces leave room for the longer header of the parity pieces.
+    size_t pieceSize() const;
     // Test hook: the piece with this index is never sent (-1: send all).
     void setSkippedPiece(int index) { mSkippedPiece = index; }
 
 private:
     bool applyTarget();
-    bool sendPiece(const uint8_t *header, const uint8_t *data, size_t length);
+    bool sendPiece(std::span<const uint8_t> header, const uint8_t *data, size_t length);
+    bool sendParity(WireHeader header, std::span<const uint8_t> payload, size_t pieceSize);
 
     DestinationResolver mResolver;
     uint64_t mAppliedGeneration = 0;
     SocketFd mSocket;
-    size_t mPieceSize = 0;
+    size_t mRoom = 0; // payload bytes a datagram with the short header can carry
     int mSkippedPiece = -1;
+    std::atomic<uint32_t> mRedundancy{kDefaultRedundancy};
+    ParityEncoder mParity;
 };
 
 } // namespace zun
