@@ -1,40 +1,13 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "settingsfile.h"
+
 #include <QAbstractSocket>
 #include <QDateTime>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QTimer>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#include <shlobj.h>
-#include <shlwapi.h>
-#else
-#include <QStandardPaths>
-#endif
-
-namespace {
-
-QString settingsFilePath()
-{
-#ifdef Q_OS_WIN
-    wchar_t path[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
-        return QString();
-    PathAppendW(path, L"tarvel");
-    PathAppendW(path, L"zunStream.ini");
-    return QString::fromWCharArray(path);
-#else
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (folder.isEmpty())
-        return QString();
-    return folder + QStringLiteral("/tarvel/zunStream.ini");
-#endif
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)

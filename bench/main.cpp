@@ -1,7 +1,7 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N] [--only memory|network]
+//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg]
 //   (each run S seconds, default 2; best of N, default 3; all transports by default)
 
 #include "benches.h"
@@ -117,6 +117,8 @@ int main(int argc, char **argv)
         bench::runMemoryBench(options);
     if (only.empty() || only == "network")
         bench::runNetworkBench(options);
+    if (only.empty() || only == "jpeg")
+        bench::runJpegBench(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());
     return 0;
 }

@@ -5,7 +5,7 @@
 //    the receive picture updated, the same with the label painted at once, and without Update.
 // Usage: windowrates [seconds per rate, default 5]
 
-#include "mainwindowprobe.h"
+#include "windowtestkit.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,39 +1,26 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "sendpreset.h"
+
 #include <QSettings>
-
-namespace {
-
-QString presetGroup(int configId)
-{
-    return QStringLiteral("%1").arg(configId, 0, 10, QLatin1Char(' '));
-}
-
-} // namespace
 
 void MainWindow::on_mSendConfig_valueChanged(int pConfigId)
 {
-    QSettings settings(mSettingsPath, QSettings::IniFormat);
-    settings.beginGroup(presetGroup(pConfigId));
+    const SendPreset preset = readSendPreset(mSettingsPath, pConfigId);
 
     // The stored code is index + 1; any number is checked before the sum, which could overflow.
-    const qint64 protocol =
-        settings.value(QStringLiteral("protocol"), ui->mSendProtocol->currentIndex() + 1).toLongLong();
+    const qint64 protocol = preset.protocol.value_or(ui->mSendProtocol->currentIndex() + 1);
     ui->mSendProtocol->setCurrentIndex(
         protocol >= 1 && protocol <= ui->mSendProtocol->count() ? int(protocol - 1) : -1);
-    ui->mSendChannel->setValue(settings.value(QStringLiteral("channel"), ui->mSendChannel->value()).toInt());
-    ui->mSendAddress->setText(settings.value(QStringLiteral("address"), ui->mSendAddress->text()).toString());
-    ui->mSendWidth->setValue(settings.value(QStringLiteral("width"), ui->mSendWidth->value()).toInt());
-    ui->mSendHeight->setValue(settings.value(QStringLiteral("height"), ui->mSendHeight->value()).toInt());
-    ui->mSendDepth->setCurrentIndex(
-        settings.value(QStringLiteral("depth"), ui->mSendDepth->currentIndex()).toInt());
+    ui->mSendChannel->setValue(preset.channel.value_or(ui->mSendChannel->value()));
+    ui->mSendAddress->setText(preset.address.value_or(ui->mSendAddress->text()));
+    ui->mSendWidth->setValue(preset.width.value_or(ui->mSendWidth->value()));
+    ui->mSendHeight->setValue(preset.height.value_or(ui->mSendHeight->value()));
+    ui->mSendDepth->setCurrentIndex(preset.depth.value_or(ui->mSendDepth->currentIndex()));
     ui->mSendCompressionType->setCurrentIndex(
-        settings.value(QStringLiteral("compressiontype"), ui->mSendCompressionType->currentIndex()).toInt());
-    ui->mSendCompressionLevel->setValue(
-        settings.value(QStringLiteral("compressionlevel"), ui->mSendCompressionLevel->value()).toInt());
-
-    settings.endGroup();
+        preset.compressionType.value_or(ui->mSendCompressionType->currentIndex()));
+    ui->mSendCompressionLevel->setValue(preset.compressionLevel.value_or(ui->mSendCompressionLevel->value()));
 
     // An unchanged index emits no change signal, so the protocol slot's rule is applied here too.
     switch (ui->mSendProtocol->currentIndex()) {
@@ -63,7 +50,7 @@ void MainWindow::on_mSendSave_clicked()
     };
 
     QSettings settings(mSettingsPath, QSettings::IniFormat);
-    settings.beginGroup(presetGroup(ui->mSendConfig->value()));
+    settings.beginGroup(sendPresetGroup(ui->mSendConfig->value()));
     QList<std::pair<QString, QVariant>> stored;
     for (const auto &[key, value] : values) {
         stored.append({key, settings.value(key)});

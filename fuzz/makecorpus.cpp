@@ -28,12 +28,20 @@ Bytes picture(const StreamFormat &format, uint32_t seed)
     return pixels;
 }
 
-Bytes jpeg(const StreamFormat &format, uint32_t seed)
+// The striped payload the library sends.
+Bytes jpeg(const StreamFormat &format, uint32_t seed, uint32_t strips = 1)
 {
     zun::JpegCodec codec;
     const Bytes pixels = picture(format, seed);
-    const auto out = codec.encode(format, pixels.data(), 50);
+    const auto out = codec.encode(format, pixels.data(), 50, strips);
     return {out.begin(), out.end()};
+}
+
+// One JPEG file, as a version 1 peer sends: a single strip without its index.
+Bytes wholeJpeg(const StreamFormat &format, uint32_t seed)
+{
+    const Bytes striped = jpeg(format, seed);
+    return {striped.begin() + zun::stripIndexSize(1), striped.end()};
 }
 
 zun::FrameMeta meta(const StreamFormat &format, bool compressed, uint32_t frame, uint32_t stream)
@@ -116,9 +124,16 @@ void jpegSeeds(const fs::path &dir)
     for (uint16_t depth = 0; depth < 4; ++depth) {
         const StreamFormat f{uint16_t(12 + depth), 10, depth, 1};
         Bytes in = {0, uint8_t(f.width), 0, uint8_t(f.height), uint8_t(depth), 1};
-        const Bytes payload = jpeg(f, depth);
+        const Bytes payload = wholeJpeg(f, depth);
         in.insert(in.end(), payload.begin(), payload.end());
         save(dir, "jpeg-depth" + std::to_string(depth), in);
+
+        // Three strips of 16, 16 and 8 rows, with their index.
+        const StreamFormat tall{uint16_t(12 + depth), 40, depth, 1};
+        Bytes striped = {0, uint8_t(tall.width), 0, uint8_t(tall.height), uint8_t(depth), 3};
+        const Bytes strips = jpeg(tall, depth, 3);
+        striped.insert(striped.end(), strips.begin(), strips.end());
+        save(dir, "strips-depth" + std::to_string(depth), striped);
     }
 }
 

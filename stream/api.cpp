@@ -6,6 +6,7 @@
 #include "encoder.h"
 #include "format.h"
 #include "handleregistry.h"
+#include "log.h"
 
 #include <string>
 
@@ -21,12 +22,36 @@ bool isProtocol(uint32_t protocol)
         || protocol == ZUN_PROTOCOL_MEMORY;
 }
 
+// For the calls that only read: never wait for a changing call.
 template <class T, class R, class F>
 R withHandle(uint32_t id, R failure, F &&call) noexcept
 {
     try {
         if (auto handle = HandleRegistry::instance().find<T>(id))
             return call(*handle);
+    } catch (...) {
+    }
+    return failure;
+}
+
+// For the readers that take an encoder or a decoder alike; false for a bad handle.
+template <class F>
+bool withEither(uint32_t id, F &&call) noexcept
+{
+    auto callOn = [&](auto &h) {
+        call(h);
+        return true;
+    };
+    return withHandle<Encoder>(id, false, callOn) || withHandle<Decoder>(id, false, callOn);
+}
+
+// For the calls that change a handle: one at a time per handle, none once it is deleted.
+template <class T, class R, class F>
+R changeHandle(uint32_t id, R failure, F &&call) noexcept
+{
+    try {
+        if (auto handle = HandleRegistry::instance().find<T>(id))
+            return handle->change(failure, [&] { return call(*handle); });
     } catch (...) {
     }
     return failure;
@@ -40,7 +65,10 @@ int32_t deleteHandle(uint32_t id) noexcept
         if (!registry.find<T>(id))
             return 0;
         auto handle = registry.remove(id);
-        return handle ? 1 : 0; // destroyed here, or by the last call still using it
+        if (!handle)
+            return 0; // deleted meanwhile by another thread
+        handle->close();
+        return 1;
     } catch (...) {
         return 0;
     }
@@ -72,7 +100,7 @@ ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format, u
 {
     if (!format)
         return 0;
-    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
         return int32_t(e.setFormat(*format, compressed != 0, level));
     });
 }
@@ -81,7 +109,7 @@ ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_
 {
     if (!address)
         return 0;
-    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
         return int32_t(e.setDestination(std::string(address), port));
     });
 }
@@ -90,7 +118,7 @@ ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels)
 {
     if (!pixels)
         return 0;
-    return withHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) {
         return int32_t(e.encode(static_cast<const uint8_t *>(pixels)));
     });
 }
@@ -105,7 +133,7 @@ ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested)
     try {
         if (!requested || !isProtocol(protocol))
             return 0;
-        auto decoder = Decoder::make(protocol);
+        auto decoder = Decoder::make(protocol, *requested);
         return decoder ? HandleRegistry::instance().add(std::move(decoder)) : 0;
     } catch (...) {
         return 0;
@@ -114,27 +142,38 @@ ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested)
 
 ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port)
 {
-    return withHandle<Decoder>(decoder, int32_t(0),
+    return changeHandle<Decoder>(decoder, int32_t(0),
                                [&](Decoder &d) { return int32_t(d.setSource(port)); });
+}
+
+ZUN_API int32_t zunSetSourceGroup(uint32_t decoder, const char *group, uint32_t port)
+{
+    if (!group)
+        return 0;
+    return changeHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+        return int32_t(d.setSourceGroup(std::string(group), port));
+    });
 }
 
 ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive)
 {
-    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+    return changeHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
         d.setAdaptive(adaptive != 0);
         return int32_t(1);
     });
 }
 
-ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t)
+ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t flags)
 {
-    return withHandle<Decoder>(decoder, static_cast<const void *>(nullptr),
+    if (flags != 0)
+        return nullptr; // refused now, so a flag defined later cannot be mistaken for none
+    return changeHandle<Decoder>(decoder, static_cast<const void *>(nullptr),
                                [&](Decoder &d) { return static_cast<const void *>(d.lock()); });
 }
 
 ZUN_API int32_t zunUnlockReadBuffer(uint32_t decoder)
 {
-    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) { return int32_t(d.unlock()); });
+    return changeHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) { return int32_t(d.unlock()); });
 }
 
 ZUN_API uint32_t zunGetRecvWidth(uint32_t decoder)
@@ -182,42 +221,39 @@ ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder)
 
 ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats)
 {
-    if (!stats)
-        return 0;
-    try {
-        auto &registry = HandleRegistry::instance();
-        if (auto encoder = registry.find<Encoder>(handle)) {
-            *stats = encoder->stats();
-            return 1;
-        }
-        if (auto decoder = registry.find<Decoder>(handle)) {
-            *stats = decoder->stats();
-            return 1;
-        }
-    } catch (...) {
-    }
-    return 0;
+    return stats && withEither(handle, [&](auto &h) { *stats = h.stats(); }) ? 1 : 0;
+}
+
+ZUN_API int32_t zunGetStatus(uint32_t handle, ZunStatus *status)
+{
+    return status && withEither(handle, [&](auto &h) { *status = h.status(); }) ? 1 : 0;
 }
 
 ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent)
 {
-    return withHandle<Encoder>(encoder, int32_t(0),
-                               [&](Encoder &e) { return e.setRedundancy(percent) ? 1 : 0; });
+    return changeHandle<Encoder>(encoder, int32_t(0),
+                                 [&](Encoder &e) { return e.setRedundancy(percent) ? 1 : 0; });
 }
 
 ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats)
 {
-    if (!stats)
-        return 0;
-    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+    return stats && withHandle<Decoder>(decoder, false, [&](Decoder &d) {
         *stats = d.repairStats();
-        return 1;
-    });
+        return true;
+    }) ? 1 : 0;
 }
 
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
 {
     return deleteHandle<Decoder>(decoder);
+}
+
+ZUN_API void zunSetLogHandler(ZunLogHandler handler, void *user)
+{
+    try {
+        zun::setLogHandler(handler, user);
+    } catch (...) {
+    }
 }
 
 } // extern "C"

@@ -1,84 +1,137 @@
 #include "decoder.h"
 
 #include "format.h"
-#include "jpegcodec.h"
+#include "memoryfollower.h"
+#include "networksource.h"
+#include "transport/destinationaddress.h"
 #include "transport/networktransport.h"
+#include "transport/udp/udpreceiver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace zun {
 
 namespace {
-constexpr auto kAttachRetry = std::chrono::milliseconds(5);
-constexpr auto kFrameWait = std::chrono::milliseconds(20);
-constexpr auto kUnlinkCheck = std::chrono::milliseconds(100);
-constexpr auto kDrainTime = std::chrono::seconds(1);
 
-// Adds what a cursor counted since the last call to the decoder's totals.
-void takeCounts(ShmReader::Cursor &cursor, std::atomic<uint64_t> &dropped,
-                std::atomic<uint64_t> &rejected)
+const char *transportName(uint32_t protocol)
 {
-    dropped += std::exchange(cursor.dropped, 0);
-    rejected += std::exchange(cursor.rejected, 0);
+    switch (protocol) {
+    case ZUN_PROTOCOL_UDP: return "udp";
+    case ZUN_PROTOCOL_TCP: return "tcp";
+    default: return "memory";
+    }
 }
+
+const char *unitNoun(uint32_t protocol)
+{
+    switch (protocol) {
+    case ZUN_PROTOCOL_UDP: return "datagrams";
+    case ZUN_PROTOCOL_TCP: return "messages";
+    default: return "slots";
+    }
+}
+
+bool isMulticast(const in_addr &address)
+{
+    return (ntohl(address.s_addr) & 0xF0000000u) == 0xE0000000u;
+}
+
 } // namespace
 
-std::shared_ptr<Decoder> Decoder::make(uint32_t protocol)
+Decoder::Decoder(const StreamFormat &requested) : mMonitor(requested) {}
+
+std::shared_ptr<Decoder> Decoder::make(uint32_t protocol, const StreamFormat &requested)
 {
-    std::shared_ptr<Decoder> decoder(new Decoder);
+    // Tried now so that an unknown protocol is refused here, not at the port.
+    if (protocol != ZUN_PROTOCOL_MEMORY && !makeNetworkReceiver(protocol))
+        return nullptr;
+    std::shared_ptr<Decoder> decoder(new Decoder(requested));
     decoder->mProtocol = protocol;
-    if (protocol != ZUN_PROTOCOL_MEMORY) {
-        // Made now so that an unknown protocol is refused here, not at the port.
-        decoder->mNetwork = makeNetworkReceiver(protocol);
-        if (!decoder->mNetwork)
-            return nullptr;
-    }
     return decoder;
 }
 
 Decoder::~Decoder()
 {
-    stopThread();
+    release();
+}
+
+void Decoder::release()
+{
+    retireSource();
     std::lock_guard lock(mMutex);
     releaseLocked();
 }
 
-void Decoder::stopThread()
+SourceContext Decoder::context()
 {
-    if (mThread.joinable()) {
-        mThread.request_stop();
-        mThread.join();
+    return {[this](const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *raw) {
+                decodeInto(meta, payload, raw);
+            },
+            mMonitor, mAdaptive};
+}
+
+void Decoder::retireSource()
+{
+    std::unique_ptr<FrameSource> old;
+    {
+        std::lock_guard lock(mSourceMutex);
+        if (!mSource)
+            return;
+        mRetired += mSource->counters();
+        old = std::move(mSource);
+        mFollower = nullptr;
     }
+    // Its thread stops here, outside the lock that stats takes.
+    old.reset();
+}
+
+void Decoder::installSource(std::unique_ptr<FrameSource> source, MemoryFollower *follower)
+{
+    std::lock_guard lock(mSourceMutex);
+    mSource = std::move(source);
+    mFollower = follower;
 }
 
 bool Decoder::setSource(uint32_t port)
 {
     if (port == 0 || port > 65535)
         return false;
-    stopThread();
-    {
-        std::lock_guard lock(mMutex);
-        mReader.reset();
-        mRawCursor = {};
-    }
-    if (mProtocol == ZUN_PROTOCOL_MEMORY) {
-        // Tried here rather than on the thread, so whether the stream was already running
-        // when the reader came does not depend on when the thread gets going.
-        auto reader = ShmReader::open(uint16_t(port));
-        mThread = std::jthread([this, port, reader](std::stop_token stop) {
-            memoryLoop(stop, uint16_t(port), reader);
-        });
-        return true;
-    }
-    // A fresh receiver, so a port change never depends on the transport re-listening.
-    std::unique_ptr<NetworkReceiver> receiver = mNetwork ? std::move(mNetwork)
-                                                         : makeNetworkReceiver(mProtocol);
-    if (!receiver || !receiver->listen(uint16_t(port)))
+    if (mProtocol != ZUN_PROTOCOL_MEMORY)
+        return listenOnNetwork(uint16_t(port), makeNetworkReceiver(mProtocol));
+    retireSource();
+    mMonitor.start(portText("memory", uint16_t(port)), unitNoun(mProtocol));
+    auto follower = std::make_unique<MemoryFollower>(uint16_t(port), context());
+    MemoryFollower *raw = follower.get();
+    installSource(std::move(follower), raw);
+    return true;
+}
+
+bool Decoder::setSourceGroup(const std::string &group, uint32_t port)
+{
+    if (mProtocol != ZUN_PROTOCOL_UDP || port == 0 || port > 65535)
         return false;
-    mNetwork = std::move(receiver);
-    NetworkReceiver *raw = mNetwork.get();
-    mThread = std::jthread([this, raw](std::stop_token stop) { networkLoop(stop, raw); });
+    const auto parsed = DestinationAddress::parse(group);
+    const auto address = parsed ? parsed->numericHost() : std::nullopt;
+    if (!address || !isMulticast(*address))
+        return false;
+    auto receiver = std::make_unique<UdpReceiver>();
+    receiver->setGroup(*address, parsed->interface);
+    return listenOnNetwork(uint16_t(port), std::move(receiver));
+}
+
+bool Decoder::listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver)
+{
+    // The old source goes first, so its port is free for the new one.
+    retireSource();
+    mMonitor.start(portText(transportName(mProtocol), port), unitNoun(mProtocol));
+    if (!receiver || !receiver->listen(port)) {
+        const int error = errno;
+        mMonitor.fail(error, errorText(error));
+        return false;
+    }
+    installSource(std::make_unique<NetworkSource>(std::move(receiver), context()), nullptr);
     return true;
 }
 
@@ -107,14 +160,11 @@ const uint8_t *Decoder::lock()
     if (auto frame = mBuffer.pop()) {
         mInfo = {frame->meta, frame->carriedBytes};
         mLockedFrame = std::move(frame);
-    } else if (mReader) {
-        auto pinned = mReader->pinNext(mRawCursor, false, mAdaptive, ShmReader::kLockBank);
-        takeCounts(mRawCursor, mDropped, mRejected);
-        if (!pinned)
-            return nullptr;
-        mInfo = {pinned->meta, pinned->payloadSize};
-        mLockedSlot = *pinned;
-        mLockedReader = mReader;
+    } else if (auto raw = mFollower ? mFollower->pinRaw() : std::nullopt) {
+        mInfo = {raw->slot.meta, raw->slot.payloadSize};
+        mMonitor.formatSeen(raw->slot.meta.format);
+        mLockedSlot = raw->slot;
+        mLockedReader = std::move(raw->reader);
     } else {
         return nullptr;
     }
@@ -139,57 +189,38 @@ Decoder::Info Decoder::info() const
     return mInfo;
 }
 
+SourceCounters Decoder::sourceCounters() const
+{
+    std::lock_guard lock(mSourceMutex);
+    SourceCounters counted = mSource ? mSource->counters() : SourceCounters{};
+    counted += mRetired;
+    return counted;
+}
+
 ZunStreamStats Decoder::stats() const
 {
+    const SourceCounters counted = sourceCounters();
     ZunStreamStats stats{};
     stats.framesDelivered = mDelivered.load();
-    stats.framesDropped = mDropped.load() + mBuffer.dropped() + mNetworkSkipped.load();
-    stats.framesIncomplete = mIncomplete.load();
-    stats.packetsRejected = mRejected.load() + mNetworkRejected.load();
+    stats.framesDropped = counted.dropped + mBuffer.dropped();
+    stats.framesIncomplete = counted.incomplete;
+    stats.packetsRejected = counted.rejected + mUndecodable.load();
     stats.bytesTransferred = mBytes.load();
     return stats;
 }
 
 ZunRepairStats Decoder::repairStats() const
 {
-    return {mRepaired.load(), mRebuilt.load()};
-}
-
-void Decoder::pause(std::stop_token stop, std::chrono::milliseconds time)
-{
-    std::unique_lock lock(mPauseMutex);
-    mPauseWake.wait_for(lock, stop, time, [] { return false; });
-}
-
-void Decoder::attach(std::shared_ptr<ShmReader> reader, bool fromNewest,
-                     ShmReader::Cursor &jpegCursor)
-{
-    // A decoder that was already waiting for this encoder gets all its frames; one that
-    // joins a running stream starts at its newest frame.
-    jpegCursor = fromNewest ? reader->cursorAtNewest() : ShmReader::Cursor{};
-    std::lock_guard lock(mMutex);
-    mRawCursor = jpegCursor;
-    mReader = std::move(reader);
-}
-
-bool Decoder::hasUnreadRaw() const
-{
-    std::lock_guard lock(mMutex);
-    return mReader && mReader->hasUnread(mRawCursor, false);
-}
-
-void Decoder::detach()
-{
-    std::lock_guard lock(mMutex);
-    mReader.reset(); // a locked slot keeps its mapping until unlocked
+    const SourceCounters counted = sourceCounters();
+    return {counted.repaired, counted.rebuilt};
 }
 
 void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,
-                         std::vector<uint8_t> *rawPayload, JpegCodec &codec)
+                         std::vector<uint8_t> *rawPayload)
 {
     const uint32_t size = byteSize(meta.format);
     if (!payloadFits(meta.format, meta.compressed, payload.size())) {
-        ++mRejected;
+        ++mUndecodable;
         return;
     }
     auto frame = mBuffer.takeSpare();
@@ -197,8 +228,8 @@ void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload
         frame->pixels.swap(*rawPayload);
     } else {
         frame->pixels.resize(size);
-        if (meta.compressed && !codec.decode(payload, meta.format, frame->pixels.data())) {
-            ++mRejected;
+        if (meta.compressed && !mCodec.decode(payload, meta.format, meta.jpegLayout, frame->pixels.data())) {
+            ++mUndecodable;
             mBuffer.recycle(std::move(frame));
             return;
         }
@@ -208,78 +239,8 @@ void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload
     frame->meta = meta;
     frame->carriedBytes = uint32_t(payload.size());
     mBuffer.push(std::move(frame));
-}
-
-void Decoder::memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<ShmReader> reader)
-{
-    JpegCodec codec;
-    ShmReader::Cursor jpegCursor;
-    if (reader)
-        attach(reader, true, jpegCursor);
-    auto lastUnlinkCheck = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point goneSince{};
-    while (!stop.stop_requested()) {
-        if (!reader) {
-            reader = ShmReader::open(port);
-            if (!reader) {
-                pause(stop, kAttachRetry);
-                continue;
-            }
-            attach(reader, false, jpegCursor);
-        }
-        const uint32_t seen = reader->notifyCount();
-        const auto now = std::chrono::steady_clock::now();
-        bool gone = goneSince != std::chrono::steady_clock::time_point{} || reader->isClosed();
-        if (!gone && now - lastUnlinkCheck > kUnlinkCheck) {
-            // An encoder killed before it could say so leaves a segment that only its
-            // successor's take-over, or our own check of the name, reveals.
-            lastUnlinkCheck = now;
-            gone = reader->isUnlinked();
-        }
-        while (!stop.stop_requested()) {
-            auto pinned = reader->pinNext(jpegCursor, true, mAdaptive, ShmReader::kThreadBank);
-            takeCounts(jpegCursor, mDropped, mRejected);
-            if (!pinned)
-                break;
-            decodeInto(pinned->meta, {pinned->payload, pinned->payloadSize}, nullptr, codec);
-            reader->unpin(*pinned, ShmReader::kThreadBank);
-        }
-        if (gone) {
-            if (goneSince == std::chrono::steady_clock::time_point{})
-                goneSince = now;
-            auto next = ShmReader::open(port);
-            // Raw frames the encoder left stay readable for a while, unless a new one comes.
-            if (!next && now - goneSince < kDrainTime && hasUnreadRaw()) {
-                pause(stop, kAttachRetry);
-                continue;
-            }
-            goneSince = {};
-            detach();
-            reader = std::move(next);
-            if (reader)
-                attach(reader, false, jpegCursor);
-            continue;
-        }
-        reader->waitForNotify(seen, kFrameWait);
-    }
-    detach();
-}
-
-void Decoder::networkLoop(std::stop_token stop, NetworkReceiver *receiver)
-{
-    JpegCodec codec;
-    EncodedFrame frame;
-    while (!stop.stop_requested()) {
-        const bool got = receiver->receive(frame, kFrameWait);
-        const ReceiveCounters counters = receiver->counters();
-        mNetworkRejected = counters.packetsRejected;
-        mIncomplete = counters.framesIncomplete;
-        mNetworkSkipped = counters.framesSkipped;
-        mRepaired = counters.framesRepaired;
-        mRebuilt = counters.piecesRebuilt;
-        if (got)
-            decodeInto(frame.meta, frame.payload, &frame.payload, codec);
-    }
+    mMonitor.frameArrived();
+    mMonitor.formatSeen(meta.format);
 }
 
 } // namespace zun

@@ -1,31 +1,35 @@
 #pragma once
 
+#include "framesource.h"
 #include "handle.h"
+#include "jpegcodec.h"
 #include "readbuffer.h"
+#include "sourcemonitor.h"
 #include "transport/memory/shmreader.h"
 #include "zunVidStreamLib2.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <mutex>
-#include <thread>
+#include <span>
+#include <string>
 
 namespace zun {
 
-class JpegCodec;
+class MemoryFollower;
 class NetworkReceiver;
 
-// Receives and decodes on its own thread into a read buffer; the reader locks one frame at
-// a time. Raw frames from shared memory are not copied: the lock pins their slot.
+// Decodes what its source receives into a read buffer; the reader locks one frame at a
+// time. Raw frames from shared memory are not copied: the lock pins their slot.
 class Decoder : public Handle {
 public:
-    static std::shared_ptr<Decoder> make(uint32_t protocol);
+    static std::shared_ptr<Decoder> make(uint32_t protocol, const StreamFormat &requested);
     ~Decoder() override;
 
     bool setSource(uint32_t port);
+    // Protocol 1 only: "239.1.2.3" or "239.1.2.3@192.168.1.5" instead of the stream's group.
+    bool setSourceGroup(const std::string &group, uint32_t port);
     void setAdaptive(bool adaptive);
     // Never waits: the locked frame, the next one, or null.
     const uint8_t *lock();
@@ -39,47 +43,45 @@ public:
     Info info() const;
     ZunStreamStats stats() const;
     ZunRepairStats repairStats() const;
+    ZunStatus status() const { return mMonitor.snapshot(); }
+
+protected:
+    void release() override;
 
 private:
-    Decoder() = default;
-    void stopThread();
-    void memoryLoop(std::stop_token stop, uint16_t port, std::shared_ptr<ShmReader> reader);
-    void networkLoop(std::stop_token stop, NetworkReceiver *receiver);
-    void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,
-                    std::vector<uint8_t> *rawPayload, JpegCodec &codec);
-    void pause(std::stop_token stop, std::chrono::milliseconds time);
-    void attach(std::shared_ptr<ShmReader> reader, bool fromNewest, ShmReader::Cursor &jpegCursor);
-    void detach();
-    bool hasUnreadRaw() const;
+    explicit Decoder(const StreamFormat &requested);
+    SourceContext context();
+    bool listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver);
+    // Stops the current source; what it counted stays in the totals.
+    void retireSource();
+    // Of the current source and those it replaced.
+    SourceCounters sourceCounters() const;
+    void installSource(std::unique_ptr<FrameSource> source, MemoryFollower *follower);
+    void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *rawPayload);
     void releaseLocked();
 
     uint32_t mProtocol = 0;
+    SourceMonitor mMonitor;
     ReadBuffer mBuffer;
     std::atomic<bool> mAdaptive{false};
+    JpegCodec mCodec; // the source's thread's
 
-    mutable std::mutex mMutex; // what the reader's calls share with the receiving thread
+    mutable std::mutex mMutex; // what the reader's calls share with the source's thread
     bool mLocked = false;
     std::unique_ptr<DecodedFrame> mLockedFrame;
     std::shared_ptr<ShmReader> mLockedReader;
     ShmReader::Pinned mLockedSlot;
     Info mInfo;
-    std::shared_ptr<ShmReader> mReader;
-    ShmReader::Cursor mRawCursor;
-    std::unique_ptr<NetworkReceiver> mNetwork;
+
+    // Changed by the calls that change the decoder; read by stats, which never waits for them.
+    mutable std::mutex mSourceMutex;
+    std::unique_ptr<FrameSource> mSource;
+    MemoryFollower *mFollower = nullptr; // mSource, when it follows shared memory
+    SourceCounters mRetired;              // of sources replaced
 
     std::atomic<uint64_t> mDelivered{0};
     std::atomic<uint64_t> mBytes{0};
-    std::atomic<uint64_t> mDropped{0};
-    std::atomic<uint64_t> mRejected{0};
-    std::atomic<uint64_t> mNetworkRejected{0};
-    std::atomic<uint64_t> mIncomplete{0};
-    std::atomic<uint64_t> mNetworkSkipped{0};
-    std::atomic<uint64_t> mRepaired{0};
-    std::atomic<uint64_t> mRebuilt{0};
-
-    std::mutex mPauseMutex;
-    std::condition_variable_any mPauseWake;
-    std::jthread mThread; // last: stops before what it uses goes
+    std::atomic<uint64_t> mUndecodable{0};
 };
 
 } // namespace zun

@@ -4,6 +4,7 @@
 #include "transport/networktransport.h"
 #include "transport/memory/shmwriter.h"
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -28,10 +29,25 @@ std::shared_ptr<Encoder> Encoder::make(uint32_t protocol, const StreamFormat &fo
 
 Encoder::~Encoder()
 {
+    release();
+}
+
+void Encoder::release()
+{
     if (mThread.joinable()) {
         mThread.request_stop();
         mThread.join();
     }
+    mShm.reset();
+    std::unique_ptr<NetworkSender> network;
+    {
+        std::lock_guard lock(mNetworkMutex);
+        if (!mNetwork)
+            return;
+        mReplacedWhenReleased = mNetwork->framesReplaced();
+        network = std::move(mNetwork);
+    }
+    // Its thread stops and its socket closes here, not under the lock the readers take.
 }
 
 bool Encoder::setFormat(const StreamFormat &format, bool compressed, uint32_t level)
@@ -54,6 +70,13 @@ bool Encoder::openMemory(uint16_t port)
 {
     ShmWriter::OpenResult result{};
     mShm = ShmWriter::open(port, maxPayloadSize(mFormat, true), mStreamId, result);
+    const int error = errno;
+    const std::string where = portText("memory", port);
+    mMemoryStatus.restart(ZUN_STATE_SENDING);
+    if (result == ShmWriter::OpenResult::PortTaken)
+        mMemoryStatus.fail(EBUSY, where + ": held by another encoder");
+    else if (!mShm)
+        mMemoryStatus.fail(error, where + ": " + errorText(error));
     return mShm != nullptr;
 }
 
@@ -155,17 +178,25 @@ void Encoder::sendLoop(std::stop_token stop)
 
 bool Encoder::setRedundancy(uint32_t percent)
 {
-    if (mProtocol != ZUN_PROTOCOL_UDP || percent > 100)
+    std::lock_guard lock(mNetworkMutex);
+    if (mProtocol != ZUN_PROTOCOL_UDP || percent > 100 || !mNetwork)
         return false;
     mNetwork->setRedundancy(percent);
     return true;
+}
+
+ZunStatus Encoder::status() const
+{
+    std::lock_guard lock(mNetworkMutex);
+    return mNetwork ? mNetwork->status() : mMemoryStatus.snapshot();
 }
 
 ZunStreamStats Encoder::stats() const
 {
     ZunStreamStats stats{};
     stats.framesSent = mSent.load();
-    stats.framesDropped = mDropped.load() + (mNetwork ? mNetwork->framesReplaced() : 0);
+    std::lock_guard lock(mNetworkMutex);
+    stats.framesDropped = mDropped.load() + (mNetwork ? mNetwork->framesReplaced() : mReplacedWhenReleased);
     stats.bytesTransferred = mBytes.load();
     return stats;
 }

@@ -3,6 +3,7 @@
 #include "handle.h"
 #include "jpegcodec.h"
 #include "sendqueue.h"
+#include "status.h"
 #include "zunVidStreamLib2.h"
 
 #include <atomic>
@@ -32,6 +33,10 @@ public:
     // False where the protocol cannot lose pieces (TCP, memory) or percent is over 100.
     bool setRedundancy(uint32_t percent);
     ZunStreamStats stats() const;
+    ZunStatus status() const;
+
+protected:
+    void release() override;
 
 private:
     Encoder() = default;
@@ -50,9 +55,14 @@ private:
     bool mHaveDestination = false;
     uint16_t mPort = 0;
     JpegCodec mCodec;
+    Status mMemoryStatus; // a network sender keeps its own
 
     std::unique_ptr<ShmWriter> mShm;
+    // Read by stats and status, which must not wait for a changing call; gone once released.
+    mutable std::mutex mNetworkMutex;
     std::unique_ptr<NetworkSender> mNetwork;
+    // What the network sender last said, kept when it goes.
+    uint64_t mReplacedWhenReleased = 0;
     SendQueue mQueue;
 
     std::atomic<uint64_t> mSent{0};

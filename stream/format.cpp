@@ -21,8 +21,9 @@ uint32_t rowStride(const StreamFormat &format)
 
 uint32_t byteSize(const StreamFormat &format)
 {
-    // 65535 x 4 x 65535 still fits in 32 bits with room to spare for the padding.
-    return rowStride(format) * uint32_t(format.height);
+    // 65535 x 4 x 65535 does not fit in 32 bits; formats the library accepts always do.
+    const uint64_t size = uint64_t(rowStride(format)) * format.height;
+    return size <= UINT32_MAX ? uint32_t(size) : 0;
 }
 
 bool isValidFormat(const StreamFormat &format)

@@ -17,7 +17,7 @@ constexpr uint32_t kJpegMargin = 64 * 1024;
 uint32_t bytesPerPixel(uint16_t depth);
 // Row length padded to a multiple of 4 bytes; 0 for an unknown depth.
 uint32_t rowStride(const StreamFormat &format);
-// Height x padded row; 0 for an unknown depth.
+// Height x padded row; 0 for an unknown depth or a size past 32 bits.
 uint32_t byteSize(const StreamFormat &format);
 // Known depth and both sizes in 1..kMaxDimension.
 bool isValidFormat(const StreamFormat &format);

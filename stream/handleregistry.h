@@ -9,9 +9,9 @@
 
 namespace zun {
 
-// Hands out nonzero ids for encoders and decoders. A caller gets shared ownership,
-// so deleting an id on one thread while another thread is inside a call on it is safe:
-// the object dies when the last call using it returns.
+// Hands out nonzero ids for encoders and decoders. A caller gets shared ownership, so
+// deleting an id on one thread while another thread is inside a call on it is safe: the
+// delete closes the object (Handle::close), the memory goes with the last call using it.
 class HandleRegistry {
 public:
     static HandleRegistry &instance();

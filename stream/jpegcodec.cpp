@@ -1,11 +1,15 @@
 #include "jpegcodec.h"
 
 #include "format.h"
+#include "workerpool.h"
 
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <cstring>
+#include <thread>
 
 namespace zun {
 
@@ -54,6 +58,14 @@ void narrowRgb565(const StreamFormat &format, const uint8_t *wide, uint8_t *out)
     }
 }
 
+// The rows of one strip as a frame of their own, and where they start.
+StreamFormat stripFormat(const StreamFormat &format, const JpegStrip &strip)
+{
+    StreamFormat rows = format;
+    rows.height = uint16_t(strip.rows);
+    return rows;
+}
+
 } // namespace
 
 void JpegCodec::TjHandleDeleter::operator()(void *handle) const
@@ -82,69 +94,133 @@ int JpegCodec::subsamplingFor(uint16_t depth, int quality)
     return quality >= 90 ? TJSAMP_444 : TJSAMP_420;
 }
 
-std::span<const uint8_t> JpegCodec::encode(const StreamFormat &format, const uint8_t *pixels,
-                                           int quality)
+uint32_t JpegCodec::stripCountFor(const StreamFormat &format)
 {
-    const int pixelFormat = pixelFormatFor(format.depth);
-    if (!isValidFormat(format) || !pixels || pixelFormat < 0)
-        return {};
-    if (!mCompressor)
-        mCompressor.reset(tjInitCompress());
-    if (!mCompressor)
-        return {};
-    const int subsampling = subsamplingFor(format.depth, quality);
-    const unsigned long needed = tjBufSize(format.width, format.height, subsampling);
-    if (needed == 0 || needed == static_cast<unsigned long>(-1))
-        return {};
-    if (needed > mJpegCapacity) {
-        mJpeg.reset(tjAlloc(int(needed)));
-        mJpegCapacity = mJpeg ? needed : 0;
-        if (!mJpeg)
-            return {};
-    }
-    const uint8_t *source = pixels;
-    int pitch = int(rowStride(format));
-    if (format.depth == kDepthRgb565) {
-        mWide.resize(size_t(format.width) * format.height * 3);
-        widenRgb565(format, pixels, mWide.data());
-        source = mWide.data();
-        pitch = format.width * 3;
-    }
-    unsigned char *jpeg = mJpeg.get();
-    unsigned long size = mJpegCapacity;
-    if (tjCompress2(mCompressor.get(), source, format.width, pitch, format.height, pixelFormat,
-                    &jpeg, &size, subsampling, quality, TJFLAG_NOREALLOC) != 0)
-        return {};
-    return {jpeg, size};
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return zun::stripCountFor(format, cores);
 }
 
-bool JpegCodec::decode(std::span<const uint8_t> jpeg, const StreamFormat &format, uint8_t *out)
+bool JpegCodec::runStrips(size_t count, const std::function<bool(uint32_t)> &strip)
 {
-    const int pixelFormat = pixelFormatFor(format.depth);
-    if (!isValidFormat(format) || !out || pixelFormat < 0 || jpeg.empty())
+    while (mCoders.size() < count)
+        mCoders.push_back(std::make_unique<StripCoder>());
+    if (count > 1 && !mPool)
+        mPool = WorkerPool::shared();
+    std::atomic<bool> failed{false};
+    const std::function<void(uint32_t)> task = [&](uint32_t i) {
+        if (!failed.load(std::memory_order_relaxed) && !strip(i))
+            failed = true;
+    };
+    if (count > 1)
+        mPool->run(uint32_t(count), task);
+    else if (count == 1)
+        task(0);
+    return !failed;
+}
+
+bool JpegCodec::encodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
+                            const uint8_t *pixels, int quality)
+{
+    if (!coder.compressor)
+        coder.compressor.reset(tjInitCompress());
+    if (!coder.compressor)
         return false;
-    if (!mDecompressor)
-        mDecompressor.reset(tjInitDecompress());
-    if (!mDecompressor)
+    const StreamFormat rows = stripFormat(format, strip);
+    const int subsampling = subsamplingFor(format.depth, quality);
+    const unsigned long needed = tjBufSize(rows.width, rows.height, subsampling);
+    if (needed == 0 || needed == static_cast<unsigned long>(-1))
         return false;
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(mDecompressor.get(), jpeg.data(), jpeg.size(), &width, &height,
-                            &subsampling, &colourspace) != 0
-        || width != format.width || height != format.height)
-        return false;
-    uint8_t *target = out;
+    if (needed > coder.capacity) {
+        coder.jpeg.reset(tjAlloc(int(needed)));
+        coder.capacity = coder.jpeg ? needed : 0;
+        if (!coder.jpeg)
+            return false;
+    }
+    const uint8_t *source = pixels + size_t(strip.firstRow) * rowStride(format);
     int pitch = int(rowStride(format));
     if (format.depth == kDepthRgb565) {
-        mWide.resize(size_t(format.width) * format.height * 3);
-        target = mWide.data();
+        uint8_t *wide = mWide.data() + size_t(strip.firstRow) * format.width * 3;
+        widenRgb565(rows, source, wide);
+        source = wide;
         pitch = format.width * 3;
     }
-    if (tjDecompress2(mDecompressor.get(), jpeg.data(), jpeg.size(), target, format.width, pitch,
-                      format.height, pixelFormat, 0) != 0)
+    unsigned char *jpeg = coder.jpeg.get();
+    coder.size = coder.capacity;
+    return tjCompress2(coder.compressor.get(), source, rows.width, pitch, rows.height,
+                       pixelFormatFor(format.depth), &jpeg, &coder.size, subsampling, quality,
+                       TJFLAG_NOREALLOC) == 0;
+}
+
+std::span<const uint8_t> JpegCodec::encode(const StreamFormat &format, const uint8_t *pixels,
+                                           int quality, uint32_t strips)
+{
+    if (!isValidFormat(format) || !pixels || pixelFormatFor(format.depth) < 0)
+        return {};
+    mStrips = planStrips(format, strips ? strips : stripCountFor(format));
+    if (format.depth == kDepthRgb565)
+        mWide.resize(size_t(format.width) * format.height * 3);
+    const bool ok = runStrips(mStrips.size(), [&](uint32_t i) {
+        return encodeStrip(*mCoders[i], format, mStrips[i], pixels, quality);
+    });
+    if (!ok)
+        return {};
+    size_t offset = stripIndexSize(mStrips.size());
+    for (size_t i = 0; i < mStrips.size(); ++i) {
+        mStrips[i].offset = offset;
+        mStrips[i].size = mCoders[i]->size;
+        offset += mStrips[i].size;
+    }
+    mPayload.resize(offset);
+    writeStripIndex(mStrips, mPayload.data());
+    for (size_t i = 0; i < mStrips.size(); ++i)
+        std::memcpy(mPayload.data() + mStrips[i].offset, mCoders[i]->jpeg.get(), mStrips[i].size);
+    return mPayload;
+}
+
+bool JpegCodec::decodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
+                            std::span<const uint8_t> payload, uint8_t *out)
+{
+    if (!coder.decompressor)
+        coder.decompressor.reset(tjInitDecompress());
+    if (!coder.decompressor)
+        return false;
+    const auto jpeg = payload.subspan(strip.offset, strip.size);
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    // The strip is written where the index puts it: one of any other size would overrun it.
+    if (tjDecompressHeader3(coder.decompressor.get(), jpeg.data(), jpeg.size(), &width, &height,
+                            &subsampling, &colourspace) != 0
+        || width != format.width || uint32_t(height) != strip.rows)
+        return false;
+    const StreamFormat rows = stripFormat(format, strip);
+    uint8_t *target = out + size_t(strip.firstRow) * rowStride(format);
+    int pitch = int(rowStride(format));
+    uint8_t *wide = nullptr;
+    if (format.depth == kDepthRgb565) {
+        wide = mWide.data() + size_t(strip.firstRow) * format.width * 3;
+        pitch = format.width * 3;
+    }
+    if (tjDecompress2(coder.decompressor.get(), jpeg.data(), jpeg.size(), wide ? wide : target,
+                      rows.width, pitch, rows.height, pixelFormatFor(format.depth), 0) != 0)
+        return false;
+    if (wide)
+        narrowRgb565(rows, wide, target);
+    return true;
+}
+
+bool JpegCodec::decode(std::span<const uint8_t> payload, const StreamFormat &format,
+                       JpegLayout layout, uint8_t *out)
+{
+    if (!isValidFormat(format) || !out || pixelFormatFor(format.depth) < 0 || payload.empty())
+        return false;
+    if (layout == JpegLayout::kWhole)
+        mStrips.assign(1, JpegStrip{0, format.height, 0, payload.size()});
+    else if (!readStripIndex(payload, format, mStrips))
         return false;
     if (format.depth == kDepthRgb565)
-        narrowRgb565(format, mWide.data(), out);
-    return true;
+        mWide.resize(size_t(format.width) * format.height * 3);
+    return runStrips(mStrips.size(), [&](uint32_t i) {
+        return decodeStrip(*mCoders[i], format, mStrips[i], payload, out);
+    });
 }
 
 } // namespace zun

@@ -1,17 +1,23 @@
 #pragma once
 
+#include "frame.h"
+#include "jpegstrips.h"
 #include "zunVidStreamLib2.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
 
 namespace zun {
 
-// TurboJPEG compression of frames in every depth. 16-bit frames are widened to 24-bit for
-// the codec and narrowed again; 32-bit frames are read and written in place as the codec's
-// BGRX (XRGB on big-endian machines); 8-bit frames are coded as one grey channel.
+class WorkerPool;
+
+// TurboJPEG compression of frames in every depth, each frame cut into strips that are coded
+// at once on the process's worker pool (see jpegstrips.h). 16-bit frames are widened to
+// 24-bit for the codec and narrowed again; 32-bit frames are read and written in place as
+// the codec's BGRX (XRGB on big-endian machines); 8-bit frames are coded as one grey channel.
 // Colour is subsampled 4:2:0 below quality 90 and kept whole (4:4:4) from 90 up.
 // One instance per thread.
 class JpegCodec {
@@ -24,21 +30,42 @@ public:
     // Compression level 0 (best picture) to 100 (smallest) as a quality in 1..100.
     static int qualityForLevel(uint32_t level);
     static int subsamplingFor(uint16_t depth, int quality);
+    // The strips a frame of this format is cut into on this machine.
+    static uint32_t stripCountFor(const StreamFormat &format);
 
-    // The JPEG bytes, valid until the next call on this codec; empty on failure.
-    std::span<const uint8_t> encode(const StreamFormat &format, const uint8_t *pixels, int quality);
-    // Decodes into out (byteSize(format) bytes). False unless jpeg is a JPEG of exactly
-    // format's width and height.
-    bool decode(std::span<const uint8_t> jpeg, const StreamFormat &format, uint8_t *out);
+    // The striped payload (JpegLayout::kStrips), valid until the next call on this codec;
+    // empty on failure. `strips` 0 chooses the count from the format and the cores.
+    std::span<const uint8_t> encode(const StreamFormat &format, const uint8_t *pixels, int quality,
+                                    uint32_t strips = 0);
+    // Decodes a payload of the given layout into out (byteSize(format) bytes). False unless
+    // every field of the strip index holds and each JPEG has exactly the width and rows its
+    // place in the frame calls for.
+    bool decode(std::span<const uint8_t> payload, const StreamFormat &format, JpegLayout layout,
+                uint8_t *out);
 
 private:
     struct TjHandleDeleter { void operator()(void *handle) const; };
     struct TjBufferDeleter { void operator()(unsigned char *buffer) const; };
+    // What one strip is coded with; strips of a frame run at once, each on its own.
+    struct StripCoder {
+        std::unique_ptr<void, TjHandleDeleter> compressor;
+        std::unique_ptr<void, TjHandleDeleter> decompressor;
+        std::unique_ptr<unsigned char, TjBufferDeleter> jpeg;
+        unsigned long capacity = 0;
+        unsigned long size = 0;
+    };
 
-    std::unique_ptr<void, TjHandleDeleter> mCompressor;
-    std::unique_ptr<void, TjHandleDeleter> mDecompressor;
-    std::unique_ptr<unsigned char, TjBufferDeleter> mJpeg;
-    unsigned long mJpegCapacity = 0;
+    bool encodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
+                     const uint8_t *pixels, int quality);
+    bool decodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
+                     std::span<const uint8_t> payload, uint8_t *out);
+    // Runs strip(i) for every strip at once; false if any did.
+    bool runStrips(size_t count, const std::function<bool(uint32_t)> &strip);
+
+    std::shared_ptr<WorkerPool> mPool; // taken at the first frame of more than one strip
+    std::vector<std::unique_ptr<StripCoder>> mCoders;
+    std::vector<JpegStrip> mStrips;
+    std::vector<uint8_t> mPayload;
     std::vector<uint8_t> mWide; // a 16-bit frame as 24-bit
 };
 

@@ -5,7 +5,14 @@
  * Handles are nonzero 32-bit ids; 0 means none or failure. An encoder or decoder
  * handle lives from its zunGet* call until its zunDelete* call; any call with 0, an
  * unknown, deleted or wrong-kind handle, or a null pointer does nothing and returns 0
- * (or null). Every entry point is safe to call from any thread.
+ * (or null).
+ *
+ * Threads: every entry point may be called from any thread, also on one handle from several
+ * threads at once. Calls that change a handle (zunSetDest*, zunSetSource*, zunSetAdaptiveBuffer,
+ * zunEncode, zunLock/UnlockReadBuffer, zunDelete*) wait for each other on that handle, for a
+ * few milliseconds at most; the readers of state (zunGetRecv*, zunGetStreamStats,
+ * zunGetStatus) never wait for them. Calls on different handles never wait for each other.
+ * Each entry point below names its rule.
  */
 #ifndef ZUNVIDSTREAMLIB2_H
 #define ZUNVIDSTREAMLIB2_H
@@ -27,8 +34,8 @@
 extern "C" {
 #endif
 
-/* Frame format. depth: 0 RGB565, 1 RGB888, 2 RGB32 (0xffRRGGBB native word), 3 grey8.
- * Pixels are rows top to bottom, each row padded to a multiple of 4 bytes. */
+/* Frame format. depth: one of the ZUN_DEPTH_* codes. Pixels are rows top to bottom, each
+ * row padded to a multiple of 4 bytes. */
 typedef struct StreamFormat {
     uint16_t width;
     uint16_t height;
@@ -36,12 +43,58 @@ typedef struct StreamFormat {
     uint16_t orientation;
 } StreamFormat;
 
-/* Protocol codes. The port passed with an address is channel + 10588 by convention. */
+/* Depth codes of StreamFormat.depth. */
+enum {
+    ZUN_DEPTH_RGB565 = 0,
+    ZUN_DEPTH_RGB888 = 1,
+    ZUN_DEPTH_RGB32 = 2, /* 0xffRRGGBB native word */
+    ZUN_DEPTH_GREY8 = 3
+};
+
+/* Protocol codes. */
 enum {
     ZUN_PROTOCOL_UDP = 1,
     ZUN_PROTOCOL_TCP = 2,
     ZUN_PROTOCOL_MEMORY = 3
 };
+
+/* The port passed with an address is channel + ZUN_PORT_BASE by convention. */
+enum { ZUN_PORT_BASE = 10588 };
+
+/* States of ZunStatus.state. */
+enum {
+    ZUN_STATE_IDLE = 0,       /* no destination or source set yet */
+    ZUN_STATE_RESOLVING = 1,  /* encoder: looking the host name up */
+    ZUN_STATE_CONNECTING = 2, /* encoder: TCP connection being made, or retried */
+    ZUN_STATE_SENDING = 3,    /* encoder: frames go out */
+    ZUN_STATE_WAITING = 4,    /* decoder: no frame yet from this source */
+    ZUN_STATE_RECEIVING = 5,  /* decoder: frames arrive */
+    ZUN_STATE_STALLED = 6,    /* decoder: no frame for a second or more */
+    ZUN_STATE_FAILED = 7      /* cannot go on until reconfigured; error and text say why */
+};
+
+/* What an encoder or decoder is doing and the last problem it met, in words that name the
+ * address and the system's reason, e.g. "tcp 10.0.0.5:10588: Connection refused, retrying".
+ * error is the system's error number of that problem (errno values; negative: the resolver's
+ * EAI_* code; 0 when none or not a system error); text is "" when there was none since the
+ * last zunSetDest/zunSetSource call. */
+typedef struct ZunStatus {
+    uint32_t state;
+    int32_t error;
+    char text[256];
+} ZunStatus;
+
+/* Levels of the log handler, most severe first. */
+enum {
+    ZUN_LOG_ERROR = 1,   /* a handle cannot work: bad address, port held, no route */
+    ZUN_LOG_WARNING = 2, /* it works badly: retrying, datagrams rejected, stalled */
+    ZUN_LOG_INFO = 3,    /* it changed state: connected, receiving */
+    ZUN_LOG_DEBUG = 4
+};
+
+/* Receives one line per event, the same texts as ZunStatus, without a newline.
+ * A message repeated within a second is held back, then passed once with its count. */
+typedef void (*ZunLogHandler)(void *user, int32_t level, const char *message);
 
 /* Counters of one encoder or decoder, since it was made. */
 typedef struct ZunStreamStats {
@@ -61,7 +114,8 @@ typedef struct ZunRepairStats {
 } ZunRepairStats;
 
 /* Bytes in one uncompressed frame: height x row length padded to 4 bytes.
- * Returns 0 for a null pointer or an unknown depth. Any thread. */
+ * Returns 0 for a null pointer, an unknown depth or a size that does not fit in 32 bits.
+ * Any thread, never waits. */
 ZUN_API uint32_t zunGetByteSize(const StreamFormat *format);
 
 /* Makes an encoder for protocol 1, 2 or 3 with the given frame format (sizes 1 to 8192).
@@ -70,7 +124,8 @@ ZUN_API uint32_t zunGetEncoder(uint32_t protocol, const StreamFormat *format);
 
 /* Sets the format of the frames passed to zunEncode and their compression: compressed 0
  * sends raw pixels, 1 JPEG at quality 100 - level (level 0 to 100).
- * Returns 1, or 0 for a bad handle or format. Any thread. */
+ * Returns 1, or 0 for a bad handle or format. Any thread; waits for other changing calls
+ * on this encoder. */
 ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format,
                                  uint32_t compressed, uint32_t level);
 
@@ -78,45 +133,65 @@ ZUN_API int32_t zunSetDestFormat(uint32_t encoder, const StreamFormat *format,
  * interface for multicast; ignored by protocol 3) and a port. Never waits on the network.
  * Protocol 3 makes the port's shared memory here; while another live encoder holds the port
  * this one is refused (that of a dead one is taken over).
- * Returns 1, or 0 for a bad handle, a null address or a port that cannot be used. Any thread. */
+ * Returns 1, or 0 for a bad handle, a null address or a port that cannot be used; why is in
+ * zunGetStatus. Any thread; waits for other changing calls on this encoder. */
 ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_t port);
 
 /* Copies or compresses one frame of the current format before it returns; sending happens on
  * the encoder's own thread. Returns 1, or 0 for a bad handle, a null pointer or no
- * destination yet. Any thread. */
+ * destination yet. Any thread; waits for other changing calls on this encoder. */
 ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels);
 
 /* Stops the encoder's thread, closes its sockets and memory, and frees the handle within
- * about 100 ms. Returns 1, or 0 for a bad handle. Any thread. */
+ * about 100 ms: when it returns, the port can be taken again. A call on this encoder still
+ * running on another thread finishes first; later ones fail. Returns 1, or 0 for a bad
+ * handle. Any thread. */
 ZUN_API int32_t zunDeleteEncoder(uint32_t encoder);
 
 /* Makes a decoder for protocol 1, 2 or 3; the requested format is a hint only, frames arrive
- * in the format they were sent in. Returns 0 for an unknown protocol or a null pointer. */
+ * in the format they were sent in. Returns 0 for an unknown protocol or a null pointer.
+ * Any thread. */
 ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested);
 
-/* Starts receiving on a port on the decoder's own thread. Returns 1, or 0 for a bad handle
- * or a port that cannot be used. Any thread. */
+/* Starts receiving on a port on the decoder's own thread; protocol 1 also takes the
+ * stream's multicast group 239.255.105.88 on every interface that carries multicast.
+ * Returns 1, or 0 for a bad handle or a port that cannot be used; why is in zunGetStatus.
+ * Any thread; waits for other changing calls on this decoder. */
 ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port);
+
+/* As zunSetSourceAddress, but joins the IPv4 multicast group given instead of the stream's:
+ * "239.1.2.3" on every interface that carries multicast, "239.1.2.3@192.168.1.5" on the
+ * interface with that local address. Unicast to the port is still received.
+ * Returns 1, or 0 for a bad handle, a decoder of protocol 2 or 3, a null or non-multicast
+ * group or a port that cannot be used. Any thread; waits for other changing calls on this
+ * decoder. */
+ZUN_API int32_t zunSetSourceGroup(uint32_t decoder, const char *group, uint32_t port);
 
 /* 1: a reader that falls behind gets the newest complete frame and older unread ones are
  * dropped. 0 (the default): a FIFO of a few frames that drops the oldest when full.
- * Returns 1, or 0 for a bad handle. Any thread. */
+ * Returns 1, or 0 for a bad handle. Any thread; waits for other changing calls on this
+ * decoder. */
 ZUN_API int32_t zunSetAdaptiveBuffer(uint32_t decoder, uint32_t adaptive);
 
 /* Returns at once: the pixels of the next complete frame, readable and unchanged until
  * zunUnlockReadBuffer, or null when none is ready or the handle is bad. A second lock
- * without an unlock returns the frame already locked. Any thread. */
+ * without an unlock returns the frame already locked. flags: 0; no flag is defined yet and
+ * a call with any bit set returns null. Any thread; waits for other changing calls on this
+ * decoder, never for a frame. */
 ZUN_API const void *zunLockReadBuffer(uint32_t decoder, uint32_t flags);
 
-/* Releases the locked frame. Returns 1, or 0 for a bad handle or nothing locked. */
+/* Releases the locked frame. Returns 1, or 0 for a bad handle or nothing locked. Any thread;
+ * waits for other changing calls on this decoder. */
 ZUN_API int32_t zunUnlockReadBuffer(uint32_t decoder);
 
-/* Describe the locked frame (or the last one locked); 0 for a bad handle or none yet. */
+/* Describe the locked frame (or the last one locked); 0 for a bad handle or none yet.
+ * Any thread, never waits for other calls. */
 ZUN_API uint32_t zunGetRecvWidth(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvHeight(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvDepth(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvOrientation(uint32_t decoder);
-/* The encoder's frame number and its send time (CLOCK_MONOTONIC, ns) of the locked frame. */
+/* The encoder's frame number and its send time (CLOCK_MONOTONIC, ns) of the locked frame.
+ * Any thread, never waits for other calls. */
 ZUN_API uint32_t zunGetRecvFrameNumber(uint32_t decoder);
 ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder);
 
@@ -125,7 +200,7 @@ ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder);
 ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder);
 
 /* Fills *stats for an encoder or decoder handle. Returns 1, or 0 for a bad handle or a
- * null pointer. Any thread. */
+ * null pointer. Any thread, never waits for other calls. */
 ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats);
 
 /* Sets the parity a UDP encoder adds to each frame, as a share of its pieces in percent
@@ -137,9 +212,23 @@ ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent);
  * 0 for a bad handle or a null pointer. Any thread. */
 ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats);
 
+/* Fills *status for an encoder or decoder handle: its state and its last problem.
+ * Returns 1, or 0 for a bad handle or a null pointer. Any thread, never waits for other
+ * calls. */
+ZUN_API int32_t zunGetStatus(uint32_t handle, ZunStatus *status);
+
 /* Stops the decoder's thread, closes its sockets and memory, and frees the handle within
- * about 100 ms; a locked frame is released. Returns 1, or 0 for a bad handle. Any thread. */
+ * about 100 ms; a locked frame is released. When it returns, the port can be taken again. A
+ * call on this decoder still running on another thread finishes first; later ones fail.
+ * Returns 1, or 0 for a bad handle. Any thread. */
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder);
+
+/* Sends the library's messages to handler from then on, from whichever thread meets the
+ * event, one call at a time; the handler must not call zunSetLogHandler. A null handler
+ * restores the default: lines to stderr up to the level named by the environment variable
+ * ZUN_LOG (error, warning, info or debug; unset or anything else: nothing).
+ * Any thread; once it returns, the previous handler is no longer called. */
+ZUN_API void zunSetLogHandler(ZunLogHandler handler, void *user);
 
 #ifdef __cplusplus
 }

@@ -51,7 +51,7 @@ std::optional<in_addr> DestinationAddress::numericHost() const
     return dotted(host);
 }
 
-std::optional<in_addr> DestinationAddress::resolve() const
+std::optional<in_addr> DestinationAddress::resolve(int *error) const
 {
     if (auto addr = numericHost())
         return addr;
@@ -59,8 +59,12 @@ std::optional<in_addr> DestinationAddress::resolve() const
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo *found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    const int code = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (code != 0 || !found) {
+        if (error)
+            *error = code != 0 ? code : EAI_NONAME;
         return std::nullopt;
+    }
     const in_addr addr = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr;
     freeaddrinfo(found);
     return addr;

@@ -17,8 +17,9 @@ struct DestinationAddress {
     static std::optional<DestinationAddress> parse(const std::string &text);
     // The host as a dotted address, without asking any name service.
     std::optional<in_addr> numericHost() const;
-    // Asks the system's resolver for an IPv4 address; may take seconds.
-    std::optional<in_addr> resolve() const;
+    // Asks the system's resolver for an IPv4 address; may take seconds. A failure leaves
+    // getaddrinfo's code in *error.
+    std::optional<in_addr> resolve(int *error = nullptr) const;
 };
 
 } // namespace zun

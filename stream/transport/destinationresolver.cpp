@@ -12,6 +12,7 @@ namespace zun {
 struct DestinationResolver::Shared {
     mutable std::mutex mutex;
     Target target;
+    std::string host;
 };
 
 DestinationResolver::DestinationResolver() : mShared(std::make_shared<Shared>()) {}
@@ -27,6 +28,8 @@ bool DestinationResolver::set(const std::string &text, uint16_t port)
     target.address.sin_family = AF_INET;
     target.address.sin_port = htons(port);
     target.interface.reset();
+    target.lookupError = 0;
+    mShared->host = parsed ? parsed->host : text;
     if (!parsed || port == 0)
         return false;
     target.interface = parsed->interface;
@@ -41,11 +44,13 @@ bool DestinationResolver::set(const std::string &text, uint16_t port)
     const uint64_t generation = target.generation;
     try {
         std::thread([shared = mShared, address = *parsed, generation] {
-            const auto found = address.resolve();
+            int error = 0;
+            const auto found = address.resolve(&error);
             std::lock_guard lock(shared->mutex);
             if (shared->target.generation != generation)
                 return;
             shared->target.state = found ? State::Ready : State::Failed;
+            shared->target.lookupError = error;
             if (found)
                 shared->target.address.sin_addr = *found;
         }).detach();
@@ -59,6 +64,12 @@ DestinationResolver::Target DestinationResolver::current() const
 {
     std::lock_guard lock(mShared->mutex);
     return mShared->target;
+}
+
+std::string DestinationResolver::host() const
+{
+    std::lock_guard lock(mShared->mutex);
+    return mShared->host;
 }
 
 } // namespace zun

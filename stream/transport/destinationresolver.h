@@ -19,6 +19,7 @@ public:
         State state = State::None;
         sockaddr_in address{};
         std::optional<in_addr> interface;
+        int lookupError = 0; // getaddrinfo's code when a name was not found
     };
 
     DestinationResolver();
@@ -26,6 +27,8 @@ public:
     // False for text that can never name a destination; the target is then Failed.
     bool set(const std::string &text, uint16_t port);
     Target current() const;
+    // The host part of the text last set, for messages.
+    std::string host() const;
 
 private:
     struct Shared;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame.h"
+#include "status.h"
 
 #include <chrono>
 #include <cstdint>
@@ -23,6 +24,8 @@ struct ReceiveCounters {
 class NetworkSender {
 public:
     virtual ~NetworkSender() = default;
+    // What the sender is doing and its last problem; any thread.
+    ZunStatus status() const { return mStatus.snapshot(); }
     virtual bool setDestination(const std::string &address, uint16_t port) = 0;
     // Sends one frame, or drops it (returning false) when the link is not ready.
     virtual bool send(const FrameMeta &meta, std::span<const uint8_t> payload) = 0;
@@ -31,6 +34,12 @@ public:
     // Share of parity added to each frame, in percent, where the transport can lose pieces;
     // any thread.
     virtual void setRedundancy(uint32_t) {}
+
+protected:
+    Status &report() { return mStatus; }
+
+private:
+    Status mStatus;
 };
 
 // Receives whole, validated frames. listen runs on the caller's thread; receive and
@@ -42,6 +51,9 @@ public:
     // Waits at most timeout for one complete frame.
     virtual bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) = 0;
     virtual ReceiveCounters counters() const = 0;
+    // Why the last datagram or message was refused and who sent it, as " (bad magic) from
+    // 127.0.0.1:40000"; empty when not known. On the decoder's own thread.
+    virtual std::string lastRejection() const { return {}; }
 };
 
 // nullptr for a protocol that is not a network transport.

@@ -33,19 +33,36 @@ private:
     const uint8_t *mIn;
 };
 
+// The one place that says which versions are read, and what each means.
+std::optional<JpegLayout> layoutOfVersion(uint64_t version)
+{
+    switch (version) {
+    case WireHeader::kVersionWholeJpeg: return JpegLayout::kWhole;
+    case WireHeader::kVersion: return JpegLayout::kStrips;
+    default: return std::nullopt;
+    }
+}
+
+uint8_t versionOf(JpegLayout layout)
+{
+    return layout == JpegLayout::kWhole ? WireHeader::kVersionWholeJpeg : WireHeader::kVersion;
+}
+
 bool readParity(Reader &r, WireHeader &h)
 {
-    const auto pieceSize = uint32_t(r.get(4));
     const auto blockCount = uint32_t(r.get(2));
     const auto block = uint32_t(r.get(2));
     const auto parityPerBlock = uint32_t(r.get(1));
     const auto row = uint32_t(r.get(1));
-    if (r.get(2) != 0 || h.pieceOffset != 0 || h.pieceLength != pieceSize)
+    const auto dataLayout = layoutOfVersion(r.get(1));
+    if (!dataLayout || r.get(1) != 0 || h.pieceOffset != 0)
         return false;
-    const auto layout = ParityLayout::checked(h.totalLength, pieceSize, blockCount, parityPerBlock);
+    const auto frameCrc = uint32_t(r.get(4));
+    const auto layout = ParityLayout::checked(h.totalLength, h.pieceLength, blockCount, parityPerBlock);
     if (!layout || block >= blockCount || row >= parityPerBlock)
         return false;
-    h.parity = WireHeader::Parity{*layout, block, row};
+    h.meta.jpegLayout = *dataLayout;
+    h.parity = WireHeader::Parity{*layout, block, row, frameCrc};
     return true;
 }
 
@@ -57,7 +74,7 @@ void WireHeader::write(std::span<uint8_t> out) const
         return;
     Writer w(out.data());
     w.put(kMagic, 4);
-    w.put(parity ? kParityVersion : kVersion, 1);
+    w.put(parity ? kParityVersion : versionOf(meta.jpegLayout), 1);
     w.put(meta.compressed ? kFlagCompressed : 0, 1);
     w.put(0, 2); // reserved
     w.put(meta.streamId, 4);
@@ -72,12 +89,13 @@ void WireHeader::write(std::span<uint8_t> out) const
     w.put(meta.sendTimeNs, 8);
     if (!parity)
         return;
-    w.put(parity->layout.pieceSize, 4);
     w.put(parity->layout.blockCount, 2);
     w.put(parity->block, 2);
     w.put(parity->layout.parityPerBlock, 1);
     w.put(parity->row, 1);
-    w.put(0, 2); // reserved
+    w.put(versionOf(meta.jpegLayout), 1); // of the data pieces
+    w.put(0, 1); // reserved
+    w.put(parity->frameCrc, 4);
 }
 
 std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
@@ -88,7 +106,10 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
     if (r.get(4) != kMagic)
         return std::nullopt;
     const uint64_t version = r.get(1);
-    if (version != kVersion && !(version == kParityVersion && in.size() >= kParitySize))
+    const bool isParity = version == kParityVersion;
+    // A parity piece names its frame's layout further on.
+    const auto layout = isParity ? std::optional(JpegLayout::kStrips) : layoutOfVersion(version);
+    if (!layout || (isParity && in.size() < kParitySize))
         return std::nullopt;
     const uint64_t flags = r.get(1);
     if ((flags & ~uint64_t(kFlagCompressed)) != 0 || r.get(2) != 0)
@@ -96,6 +117,7 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
 
     WireHeader h;
     h.meta.compressed = (flags & kFlagCompressed) != 0;
+    h.meta.jpegLayout = *layout;
     h.meta.streamId = uint32_t(r.get(4));
     h.meta.frameNumber = uint32_t(r.get(4));
     h.meta.format.width = uint16_t(r.get(2));
@@ -115,9 +137,20 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
         return std::nullopt;
     if (h.pieceLength == 0 || uint64_t(h.pieceOffset) + h.pieceLength > total)
         return std::nullopt;
-    if (version == kParityVersion && !readParity(r, h))
+    if (isParity && !readParity(r, h))
         return std::nullopt;
     return h;
+}
+
+const char *WireHeader::rejection(std::span<const uint8_t> in)
+{
+    if (in.size() < kSize)
+        return "too short";
+    if (Reader(in.data()).get(4) != kMagic)
+        return "bad magic";
+    if (in[4] == kParityVersion && in.size() < kParitySize)
+        return "too short";
+    return "bad header";
 }
 
 } // namespace zun

@@ -1,6 +1,6 @@
 // The help menu: the About box and the two links, triggered through the menu's actions.
 
-#include "apptestkit.h"
+#include "windowtestkit.h"
 #include "recordingstream.h"
 
 #include <QAction>
@@ -83,7 +83,7 @@ void TestHelpMenu::cleanup()
 
 QAction *TestHelpMenu::action(const char *name)
 {
-    return formObject<QAction>(*mWindow, name);
+    return windowtest::widget<QAction>(*mWindow, name);
 }
 
 void TestHelpMenu::showAboutBox(const std::function<void(QMessageBox *)> &whileOpen)
@@ -139,11 +139,11 @@ void TestHelpMenu::aboutBoxShowsItsTextModallyAndCloses()
 
 void TestHelpMenu::sendingGoesOnWhileTheAboutBoxIsOpen()
 {
-    formObject<QSpinBox>(*mWindow, "mSendWidth")->setValue(16);
-    formObject<QSpinBox>(*mWindow, "mSendHeight")->setValue(8);
-    formObject<QSpinBox>(*mWindow, "mSendChannel")->setValue(82);
-    formObject<QPushButton>(*mWindow, "mSendButton")->click();
-    QCOMPARE(MainWindowProbe(*mWindow).encoder(), 1u);
+    windowtest::widget<QSpinBox>(*mWindow, "mSendWidth")->setValue(16);
+    windowtest::widget<QSpinBox>(*mWindow, "mSendHeight")->setValue(8);
+    windowtest::widget<QSpinBox>(*mWindow, "mSendChannel")->setValue(82);
+    windowtest::widget<QPushButton>(*mWindow, "mSendButton")->click();
+    QCOMPARE(MainWindowProbe::encoder(*mWindow), 1u);
 
     auto encodes = [] {
         const std::vector<std::string> names = recording::callNames();

@@ -1,7 +1,7 @@
 // Closing the window in each state of sending and receiving: what the library is told, in
 // which order.
 
-#include "apptestkit.h"
+#include "windowtestkit.h"
 #include "recordingstream.h"
 
 #include <QComboBox>
@@ -62,19 +62,19 @@ void TestShutdown::cleanup()
 
 void TestShutdown::startSending()
 {
-    formObject<QSpinBox>(*mWindow, "mSendWidth")->setValue(16);
-    formObject<QSpinBox>(*mWindow, "mSendHeight")->setValue(8);
-    formObject<QSpinBox>(*mWindow, "mSendChannel")->setValue(80);
-    formObject<QPushButton>(*mWindow, "mSendButton")->click();
-    QCOMPARE(MainWindowProbe(*mWindow).encoder(), 1u);
+    windowtest::widget<QSpinBox>(*mWindow, "mSendWidth")->setValue(16);
+    windowtest::widget<QSpinBox>(*mWindow, "mSendHeight")->setValue(8);
+    windowtest::widget<QSpinBox>(*mWindow, "mSendChannel")->setValue(80);
+    windowtest::widget<QPushButton>(*mWindow, "mSendButton")->click();
+    QCOMPARE(MainWindowProbe::encoder(*mWindow), 1u);
     QTRY_VERIFY_WITH_TIMEOUT(countOf(recording::callNames(), "zunEncode") >= 2, 5000);
 }
 
 void TestShutdown::startReceiving()
 {
-    formObject<QSpinBox>(*mWindow, "mReceiveChannel")->setValue(81);
-    formObject<QComboBox>(*mWindow, "mReceiveProtocol")->setCurrentIndex(3);
-    QVERIFY(MainWindowProbe(*mWindow).hasStreamDecoder());
+    windowtest::widget<QSpinBox>(*mWindow, "mReceiveChannel")->setValue(81);
+    windowtest::widget<QComboBox>(*mWindow, "mReceiveProtocol")->setCurrentIndex(3);
+    QVERIFY(MainWindowProbe::hasStreamDecoder(*mWindow));
     QTRY_VERIFY_WITH_TIMEOUT(recording::emptyPolls() > 0, 5000);
 }
 
@@ -99,7 +99,7 @@ void TestShutdown::closingWhileReceivingEndsTheWorkerBeforeTheEncoder()
 {
     startSending();
     startReceiving();
-    QThread *thread = MainWindowProbe(*mWindow).decoderThread();
+    QThread *thread = MainWindowProbe::decoderThread(*mWindow);
     QVERIFY(thread && thread->isRunning());
     closeWindow();
 
@@ -122,10 +122,10 @@ void TestShutdown::closingAfterBothStoppedMakesNoFurtherCall()
 {
     startSending();
     startReceiving();
-    formObject<QPushButton>(*mWindow, "mSendButton")->click();
-    formObject<QComboBox>(*mWindow, "mReceiveProtocol")->setCurrentIndex(0);
-    QCOMPARE(MainWindowProbe(*mWindow).encoder(), 0u);
-    QVERIFY(!MainWindowProbe(*mWindow).hasStreamDecoder());
+    windowtest::widget<QPushButton>(*mWindow, "mSendButton")->click();
+    windowtest::widget<QComboBox>(*mWindow, "mReceiveProtocol")->setCurrentIndex(0);
+    QCOMPARE(MainWindowProbe::encoder(*mWindow), 0u);
+    QVERIFY(!MainWindowProbe::hasStreamDecoder(*mWindow));
     const size_t before = recording::calls().size();
     closeWindow();
     QCOMPARE(recording::calls().size(), before);

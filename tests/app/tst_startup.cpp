@@ -1,7 +1,7 @@
 // The window as it opens: every object of the form, the initial values, the address list,
 // the settings path, and a life with neither sending nor receiving.
 
-#include "apptestkit.h"
+#include "windowtestkit.h"
 #include "recordingstream.h"
 
 #include <QAction>
@@ -223,7 +223,7 @@ void TestStartup::formObjectsAndPlacement()
         QVERIFY2(object->parent(), expected.name);
         QCOMPARE(object->parent()->objectName(), QString::fromLatin1(expected.parent));
         if (expected.layout) {
-            auto *layout = formObject<QLayout>(w, expected.layout);
+            auto *layout = windowtest::widget<QLayout>(w, expected.layout);
             QVERIFY2(layout, expected.layout);
             const Placement placement = placementIn(layout, object);
             QVERIFY2(placement.row == expected.row && placement.column == expected.column,
@@ -232,17 +232,17 @@ void TestStartup::formObjectsAndPlacement()
     }
 
     // The layouts that are the whole layout of a widget.
-    QCOMPARE(formObject<QWidget>(w, "centralWidget")->layout()->objectName(), QStringLiteral("verticalLayout_3"));
-    QCOMPARE(formObject<QWidget>(w, "groupBox_2")->layout()->objectName(), QStringLiteral("verticalLayout"));
-    QCOMPARE(formObject<QWidget>(w, "groupBox")->layout()->objectName(), QStringLiteral("verticalLayout_2"));
+    QCOMPARE(windowtest::widget<QWidget>(w, "centralWidget")->layout()->objectName(), QStringLiteral("verticalLayout_3"));
+    QCOMPARE(windowtest::widget<QWidget>(w, "groupBox_2")->layout()->objectName(), QStringLiteral("verticalLayout"));
+    QCOMPARE(windowtest::widget<QWidget>(w, "groupBox")->layout()->objectName(), QStringLiteral("verticalLayout_2"));
     QCOMPARE(w.centralWidget()->objectName(), QStringLiteral("centralWidget"));
 
     // Every layout holds exactly what the form puts in it.
-    QCOMPARE(formObject<QLayout>(w, "formLayout_2")->count(), 20);
-    QCOMPARE(formObject<QLayout>(w, "gridLayout")->count(), 8);
-    QCOMPARE(formObject<QLayout>(w, "formLayout_3")->count(), 8);
-    QCOMPARE(formObject<QLayout>(w, "verticalLayout_4")->count(), 4);
-    QCOMPARE(formObject<QLayout>(w, "verticalLayout_3")->count(), 2);
+    QCOMPARE(windowtest::widget<QLayout>(w, "formLayout_2")->count(), 20);
+    QCOMPARE(windowtest::widget<QLayout>(w, "gridLayout")->count(), 8);
+    QCOMPARE(windowtest::widget<QLayout>(w, "formLayout_3")->count(), 8);
+    QCOMPARE(windowtest::widget<QLayout>(w, "verticalLayout_4")->count(), 4);
+    QCOMPARE(windowtest::widget<QLayout>(w, "verticalLayout_3")->count(), 2);
 
     QVERIFY(w.findChildren<QStatusBar *>().isEmpty());
     QVERIFY(w.findChildren<QToolBar *>().isEmpty());
@@ -274,7 +274,7 @@ void TestStartup::layoutSpacingMarginsAndStretch()
         {"formLayout_3", none, {}},
     };
     for (const Expected &expected : layouts) {
-        auto *layout = formObject<QLayout>(w, expected.name);
+        auto *layout = windowtest::widget<QLayout>(w, expected.name);
         QVERIFY2(layout, expected.name);
         QCOMPARE(layout->spacing(), 6);
         QCOMPARE(layout->contentsMargins(), expected.margins);
@@ -283,7 +283,7 @@ void TestStartup::layoutSpacingMarginsAndStretch()
                 QCOMPARE(box->stretch(i), expected.stretches[i]);
         }
     }
-    auto *form = formObject<QFormLayout>(w, "formLayout_2");
+    auto *form = windowtest::widget<QFormLayout>(w, "formLayout_2");
     QCOMPARE(form->fieldGrowthPolicy(), QFormLayout::AllNonFixedFieldsGrow);
     QCOMPARE(form->horizontalSpacing(), 6);
     QCOMPARE(form->verticalSpacing(), 6);
@@ -293,53 +293,53 @@ void TestStartup::initialValuesAndTexts()
 {
     MainWindow &w = window();
 
-    auto *sendProtocol = formObject<QComboBox>(w, "mSendProtocol");
+    auto *sendProtocol = windowtest::widget<QComboBox>(w, "mSendProtocol");
     QCOMPARE(itemTexts(sendProtocol), QStringList({"Multicast (UDP)", "Remote (TCP)", "Local (Memory)"}));
     QCOMPARE(sendProtocol->currentIndex(), 2);
-    auto *address = formObject<QLineEdit>(w, "mSendAddress");
+    auto *address = windowtest::widget<QLineEdit>(w, "mSendAddress");
     QVERIFY(!address->isEnabled());
     QCOMPARE(address->text(), QStringLiteral("127.0.0.1"));
-    QVERIFY(formObject<QSpinBox>(w, "mSendChannel")->isEnabled());
-    QCOMPARE(formObject<QSpinBox>(w, "mSendChannel")->value(), 0);
-    QCOMPARE(formObject<QSpinBox>(w, "mSendWidth")->value(), 0);
-    QCOMPARE(formObject<QSpinBox>(w, "mSendHeight")->value(), 0);
-    auto *depth = formObject<QComboBox>(w, "mSendDepth");
+    QVERIFY(windowtest::widget<QSpinBox>(w, "mSendChannel")->isEnabled());
+    QCOMPARE(windowtest::widget<QSpinBox>(w, "mSendChannel")->value(), 0);
+    QCOMPARE(windowtest::widget<QSpinBox>(w, "mSendWidth")->value(), 0);
+    QCOMPARE(windowtest::widget<QSpinBox>(w, "mSendHeight")->value(), 0);
+    auto *depth = windowtest::widget<QComboBox>(w, "mSendDepth");
     QCOMPARE(itemTexts(depth), QStringList({"16-bit", "24-bit", "32-bit"}));
     QCOMPARE(depth->currentIndex(), 1);
-    QCOMPARE(formObject<QSpinBox>(w, "mSendFPS")->value(), 15);
-    auto *type = formObject<QComboBox>(w, "mSendCompressionType");
+    QCOMPARE(windowtest::widget<QSpinBox>(w, "mSendFPS")->value(), 15);
+    auto *type = windowtest::widget<QComboBox>(w, "mSendCompressionType");
     QCOMPARE(itemTexts(type), QStringList({"None", "JPEG"}));
     QCOMPARE(type->currentIndex(), 0);
-    auto *level = formObject<QSlider>(w, "mSendCompressionLevel");
+    auto *level = windowtest::widget<QSlider>(w, "mSendCompressionLevel");
     QCOMPARE(level->value(), 0);
     QCOMPARE(level->orientation(), Qt::Horizontal);
-    QCOMPARE(formObject<QSpinBox>(w, "mSendConfig")->value(), 0);
+    QCOMPARE(windowtest::widget<QSpinBox>(w, "mSendConfig")->value(), 0);
 
-    auto *receiveProtocol = formObject<QComboBox>(w, "mReceiveProtocol");
+    auto *receiveProtocol = windowtest::widget<QComboBox>(w, "mReceiveProtocol");
     QCOMPARE(itemTexts(receiveProtocol),
              QStringList({"None (Disabled)", "Multicast (UDP)", "Remote (TCP)", "Local (Memory)"}));
     QCOMPARE(receiveProtocol->currentIndex(), 0);
-    QVERIFY(formObject<QSpinBox>(w, "mReceiveChannel")->isEnabled());
-    QCOMPARE(formObject<QSpinBox>(w, "mReceiveChannel")->value(), 0);
-    QVERIFY(formObject<QListWidget>(w, "mAddresses")->isSortingEnabled());
+    QVERIFY(windowtest::widget<QSpinBox>(w, "mReceiveChannel")->isEnabled());
+    QCOMPARE(windowtest::widget<QSpinBox>(w, "mReceiveChannel")->value(), 0);
+    QVERIFY(windowtest::widget<QListWidget>(w, "mAddresses")->isSortingEnabled());
 
     for (const char *name : {"mSendUpdate", "mReceiveUpdate"}) {
-        QVERIFY2(formObject<QCheckBox>(w, name)->isChecked(), name);
-        QCOMPARE(formObject<QCheckBox>(w, name)->text(), QStringLiteral("Update"));
+        QVERIFY2(windowtest::widget<QCheckBox>(w, name)->isChecked(), name);
+        QCOMPARE(windowtest::widget<QCheckBox>(w, name)->text(), QStringLiteral("Update"));
     }
     for (const char *name : {"mSendDisplay", "mReceiveDisplay"}) {
-        auto *display = formObject<QLabel>(w, name);
+        auto *display = windowtest::widget<QLabel>(w, name);
         QVERIFY2(display->text().isEmpty() && display->pixmap().isNull(), name);
         QCOMPARE(display->minimumSize(), QSize(0, 0));
     }
-    QCOMPARE(formObject<QGroupBox>(w, "groupBox_2")->title(), QStringLiteral("Send"));
-    QCOMPARE(formObject<QGroupBox>(w, "groupBox")->title(), QStringLiteral("Receive"));
+    QCOMPARE(windowtest::widget<QGroupBox>(w, "groupBox_2")->title(), QStringLiteral("Send"));
+    QCOMPARE(windowtest::widget<QGroupBox>(w, "groupBox")->title(), QStringLiteral("Receive"));
 
-    auto *send = formObject<QPushButton>(w, "mSendButton");
+    auto *send = windowtest::widget<QPushButton>(w, "mSendButton");
     QCOMPARE(send->text(), QStringLiteral("Send"));
     QVERIFY(send->isEnabled() && send->isCheckable() && !send->isChecked());
-    QCOMPARE(formObject<QPushButton>(w, "mSendSave")->text(), QStringLiteral("Save"));
-    QVERIFY(!formObject<QPushButton>(w, "mSendSave")->isCheckable());
+    QCOMPARE(windowtest::widget<QPushButton>(w, "mSendSave")->text(), QStringLiteral("Save"));
+    QVERIFY(!windowtest::widget<QPushButton>(w, "mSendSave")->isCheckable());
 
     const QList<std::pair<const char *, const char *>> texts = {
         {"label", "Protocol:"},
@@ -362,7 +362,7 @@ void TestStartup::initialValuesAndTexts()
         {"mReceiveTransferBytesPerFrame", "0"},
     };
     for (const auto &[name, text] : texts)
-        QCOMPARE(formObject<QLabel>(w, name)->text(), QString::fromLatin1(text));
+        QCOMPARE(windowtest::widget<QLabel>(w, name)->text(), QString::fromLatin1(text));
 }
 
 void TestStartup::windowTitleSizeAndMenu()
@@ -375,7 +375,7 @@ void TestStartup::windowTitleSizeAndMenu()
     QMenuBar *bar = w.menuBar();
     QCOMPARE(bar->objectName(), QStringLiteral("menuBar"));
     QCOMPARE(bar->geometry(), QRect(0, 0, 425, 21));
-    auto *help = formObject<QMenu>(w, "menu_Help");
+    auto *help = windowtest::widget<QMenu>(w, "menu_Help");
     QVERIFY(help);
     QCOMPARE(bar->actions(), QList<QAction *>({help->menuAction()}));
     QCOMPARE(help->title(), QStringLiteral("&Help"));
@@ -394,7 +394,7 @@ void TestStartup::windowTitleSizeAndMenu()
 
 void TestStartup::sendRowsTopToBottom()
 {
-    auto *form = formObject<QFormLayout>(window(), "formLayout_2");
+    auto *form = windowtest::widget<QFormLayout>(window(), "formLayout_2");
     const QStringList expected = {"Config Entry:", "Protocol:", "Address:", "Channel:", "Width:", "Height:",
                                   "Depth:", "FPS:", "Compression Type:", "Compression Level:"};
     const QStringList fields = {"mSendConfig", "mSendProtocol", "mSendAddress", "mSendChannel", "mSendWidth",
@@ -414,7 +414,7 @@ void TestStartup::sendRowsTopToBottom()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     int lastY = -1;
     for (const QString &name : fields) {
-        const int y = formObject<QWidget>(w, name.toLatin1().constData())->geometry().top();
+        const int y = windowtest::widget<QWidget>(w, name.toLatin1().constData())->geometry().top();
         QVERIFY2(y > lastY, qPrintable(name));
         lastY = y;
     }
@@ -428,17 +428,17 @@ void TestStartup::rangesOfTheNumberFields()
         {"mSendChannel", 0, 99},    {"mSendConfig", 0, 99},    {"mReceiveChannel", 0, 99},
     };
     for (const auto &[name, minimum, maximum] : ranges) {
-        auto *box = formObject<QSpinBox>(w, name);
+        auto *box = windowtest::widget<QSpinBox>(w, name);
         QVERIFY2(box, name);
         QCOMPARE(box->minimum(), minimum);
         QCOMPARE(box->maximum(), maximum);
     }
-    auto *level = formObject<QSlider>(w, "mSendCompressionLevel");
+    auto *level = windowtest::widget<QSlider>(w, "mSendCompressionLevel");
     QCOMPARE(level->minimum(), 0);
     QCOMPARE(level->maximum(), 100);
 
     // Typing beyond the range stops at its end.
-    auto *fps = formObject<QSpinBox>(w, "mSendFPS");
+    auto *fps = windowtest::widget<QSpinBox>(w, "mSendFPS");
     fps->setValue(0);
     QCOMPARE(fps->value(), 1);
     fps->setValue(101);
@@ -450,7 +450,7 @@ void TestStartup::sendButtonIsCheckable()
     MainWindow &w = window();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *send = formObject<QPushButton>(w, "mSendButton");
+    auto *send = windowtest::widget<QPushButton>(w, "mSendButton");
     QSignalSpy toggled(send, &QPushButton::toggled);
     QTest::mouseClick(send, Qt::LeftButton);
     QVERIFY(send->isChecked());
@@ -463,7 +463,7 @@ void TestStartup::sendButtonIsCheckable()
 
 void TestStartup::addressListHoldsIpv4InTextOrder()
 {
-    auto *list = formObject<QListWidget>(window(), "mAddresses");
+    auto *list = windowtest::widget<QListWidget>(window(), "mAddresses");
 
     QStringList expected;
     for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
@@ -487,8 +487,7 @@ void TestStartup::addressListHoldsIpv4InTextOrder()
 
 void TestStartup::settingsPathUnderXdgConfigHome()
 {
-    MainWindowProbe probe(window());
-    QCOMPARE(probe.settingsPath(), mConfigHome->path() + QStringLiteral("/tarvel/zunStream.ini"));
+    QCOMPARE(MainWindowProbe::settingsPath(window()), mConfigHome->path() + QStringLiteral("/tarvel/zunStream.ini"));
     // Opening the tool creates nothing: only a save writes the file.
     QVERIFY(!QFile::exists(mConfigHome->path() + QStringLiteral("/tarvel")));
 }
@@ -505,22 +504,20 @@ void TestStartup::unusableSettingsLocationStillOpens()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker + QStringLiteral("/config")));
 
     MainWindow &w = window();
-    MainWindowProbe probe(w);
-    QCOMPARE(probe.settingsPath(), blocker + QStringLiteral("/config/tarvel/zunStream.ini"));
+    QCOMPARE(MainWindowProbe::settingsPath(w), blocker + QStringLiteral("/config/tarvel/zunStream.ini"));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QVERIFY(w.isVisible());
-    QCOMPARE(formObject<QComboBox>(w, "mSendProtocol")->currentIndex(), 2);
-    QVERIFY(!formObject<QLineEdit>(w, "mSendAddress")->isEnabled());
+    QCOMPARE(windowtest::widget<QComboBox>(w, "mSendProtocol")->currentIndex(), 2);
+    QVERIFY(!windowtest::widget<QLineEdit>(w, "mSendAddress")->isEnabled());
 }
 
 void TestStartup::quietLifeMakesNoLibraryCall()
 {
     MainWindow &w = window();
-    MainWindowProbe probe(w);
-    QVERIFY(!probe.hasStreamDecoder());
-    QVERIFY(!probe.decoderThread());
-    QCOMPARE(probe.encoder(), 0u);
+    QVERIFY(!MainWindowProbe::hasStreamDecoder(w));
+    QVERIFY(!MainWindowProbe::decoderThread(w));
+    QCOMPARE(MainWindowProbe::encoder(w), 0u);
     QVERIFY(w.findChildren<QThread *>().isEmpty());
 
     w.show();

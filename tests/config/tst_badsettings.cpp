@@ -2,7 +2,7 @@
 // any field, values of the wrong type, binary bytes and missing groups. The window starts and
 // loads every entry without a crash, and every send widget stays within its range.
 
-#include "apptestkit.h"
+#include "windowtestkit.h"
 #include "recordingstream.h"
 
 #include <QComboBox>
@@ -62,20 +62,20 @@ void TestBadSettings::writeIni(const QByteArray &bytes)
 QString TestBadSettings::outOfRange(MainWindow &window) const
 {
     for (const char *name : {"mSendChannel", "mSendWidth", "mSendHeight", "mSendConfig", "mSendFPS"}) {
-        const auto *box = formObject<QSpinBox>(window, name);
+        const auto *box = windowtest::widget<QSpinBox>(window, name);
         if (!box || box->value() < box->minimum() || box->value() > box->maximum())
             return QString::fromLatin1(name);
     }
     for (const char *name : {"mSendProtocol", "mSendDepth", "mSendCompressionType"}) {
-        const auto *box = formObject<QComboBox>(window, name);
+        const auto *box = windowtest::widget<QComboBox>(window, name);
         // -1 (nothing selected) is what an unknown stored code gives.
         if (!box || box->currentIndex() < -1 || box->currentIndex() >= box->count())
             return QString::fromLatin1(name);
     }
-    const auto *level = formObject<QSlider>(window, "mSendCompressionLevel");
+    const auto *level = windowtest::widget<QSlider>(window, "mSendCompressionLevel");
     if (!level || level->value() < level->minimum() || level->value() > level->maximum())
         return QStringLiteral("mSendCompressionLevel");
-    if (!formObject<QLineEdit>(window, "mSendAddress"))
+    if (!windowtest::widget<QLineEdit>(window, "mSendAddress"))
         return QStringLiteral("mSendAddress");
     return {};
 }
@@ -119,7 +119,7 @@ void TestBadSettings::spoiledEntriesLoadWithinRange()
     writeIni(ini);
     MainWindow window; // loads entry 0 at start
     QCOMPARE(outOfRange(window), QString());
-    auto *entry = formObject<QSpinBox>(window, "mSendConfig");
+    auto *entry = windowtest::widget<QSpinBox>(window, "mSendConfig");
     QVERIFY(entry);
     for (int i : {1, 2, 3, 4, 5, 50, entry->maximum(), 0}) {
         entry->setValue(i);
@@ -149,7 +149,7 @@ void TestBadSettings::randomBytesLoadWithinRange()
         writeIni(bytes);
         MainWindow window;
         QVERIFY2(outOfRange(window).isEmpty(), qPrintable(QStringLiteral("file %1").arg(file)));
-        auto *entry = formObject<QSpinBox>(window, "mSendConfig");
+        auto *entry = windowtest::widget<QSpinBox>(window, "mSendConfig");
         for (int i : {1, 2}) {
             entry->setValue(i);
             QVERIFY2(outOfRange(window).isEmpty(), qPrintable(QStringLiteral("file %1 entry %2").arg(file).arg(i)));

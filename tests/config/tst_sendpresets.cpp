@@ -1,6 +1,6 @@
 // Send presets: saving and loading config entries in the settings file, through the form.
 
-#include "apptestkit.h"
+#include "windowtestkit.h"
 #include "recordingstream.h"
 
 #include <QApplication>
@@ -97,7 +97,7 @@ private:
     template <typename T>
     T *field(const char *name)
     {
-        return formObject<T>(window(), name);
+        return windowtest::widget<T>(window(), name);
     }
 
     std::unique_ptr<QTemporaryDir> mConfigHome;
@@ -338,7 +338,7 @@ void TestSendPresets::presetWithoutDepthMakesSendFailSafely()
     auto *send = field<QPushButton>("mSendButton");
     send->click();
     QVERIFY(send->isChecked());
-    QCOMPARE(MainWindowProbe(w).encoder(), 0u);
+    QCOMPARE(MainWindowProbe::encoder(w), 0u);
     QTest::qWait(300); // no encode tick may follow
     QCOMPARE(recording::callNames(), std::vector<std::string>());
     send->click();
@@ -346,7 +346,7 @@ void TestSendPresets::presetWithoutDepthMakesSendFailSafely()
     // The next preset with a depth sends frames of exactly its format.
     selectEntry(3);
     send->click();
-    QCOMPARE(MainWindowProbe(w).encoder(), 1u);
+    QCOMPARE(MainWindowProbe::encoder(w), 1u);
     QTRY_VERIFY_WITH_TIMEOUT(!recording::calls().empty() && recording::calls().back().name == "zunEncode", 5000);
     const recording::Call created = recording::calls().front();
     QCOMPARE(created.name, std::string("zunGetEncoder"));
@@ -428,7 +428,7 @@ void TestSendPresets::emptyPathReadsAndWritesNothing()
     auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
 
     MainWindow &w = window();
-    MainWindowProbe(w).setSettingsPath(QString());
+    MainWindowProbe::setSettingsPath(w, QString());
     show({1, 3, QStringLiteral("192.0.2.1"), 64, 48, 0, 1, 10});
     save();
     selectEntry(4);

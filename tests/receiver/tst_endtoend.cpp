@@ -1,6 +1,5 @@
 // One window sending and receiving through the real library over "Local (Memory)".
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QComboBox>

@@ -1,6 +1,5 @@
 // Received frames: shown in the receive picture while Update is ticked, and counted.
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QCheckBox>

@@ -1,6 +1,5 @@
 // The receive controls: when a worker exists, and how one is replaced by the next.
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QComboBox>

@@ -1,6 +1,5 @@
 // Receive statistics: the once-a-second refresh of the eight labels.
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QComboBox>

@@ -86,7 +86,7 @@ public:
         h.frame = uint32_t(mRandom());
         switch (kind) {
         case 3: h.magic ^= 1u << pick(0, 31); break;
-        case 4: h.version = uint8_t(pick(2, 255)); break;
+        case 4: h.version = uint8_t(pick(4, 255)); break; // 1 and 2 are read, 3 is spoken for
         case 5: h.depth = uint16_t(pick(4, 65535)); break;
         case 6: h.total = uint32_t(mRandom()) | 0x10000; break;      // more than the format holds
         case 7: h.offset = 40; break;                                // piece past the end

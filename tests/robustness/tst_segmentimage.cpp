@@ -92,4 +92,37 @@ TEST_F(SegmentImage, SizesOutsideTheMappingAreRefused)
     EXPECT_FALSE(opens([](auto &h) { h.ready.store(0); }));
 }
 
+TEST_F(SegmentImage, VersionSaysHowJpegSlotsAreLaidOut)
+{
+    namespace shm = zun::shm;
+    EXPECT_FALSE(opens([](auto &h) { h.version = 0; }));
+    EXPECT_FALSE(opens([](auto &h) { h.version = shm::kVersion + 1; }));
+    for (uint32_t version : {shm::kVersionWholeJpeg, shm::kVersion}) {
+        writeSegment([version](auto &h) { h.version = version; });
+        // One small JPEG slot, published after the reader opened, as a live encoder would.
+        auto reader = zun::ShmReader::open(kPort);
+        ASSERT_TRUE(reader) << "version " << version;
+        const int fd = shm_open(shm::segmentName(kPort).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        const size_t size = shm::kSlotOffset + shm::slotStrideFor(kCapacity);
+        void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        ASSERT_NE(map, MAP_FAILED);
+        auto *slot = reinterpret_cast<shm::SlotHeader *>(static_cast<uint8_t *>(map) + shm::kSlotOffset);
+        slot->width = 8;
+        slot->height = 8;
+        slot->depth = 1;
+        slot->payloadSize = 100;
+        slot->kindNumber = 1;
+        slot->seq.store(shm::publishedSeq(1, true));
+        zun::ShmReader::Cursor cursor;
+        const auto pinned = reader->pinNext(cursor, true, false, zun::ShmReader::kThreadBank);
+        ASSERT_TRUE(pinned);
+        EXPECT_EQ(pinned->meta.jpegLayout, version == shm::kVersion ? zun::JpegLayout::kStrips
+                                                                     : zun::JpegLayout::kWhole);
+        reader->unpin(*pinned, zun::ShmReader::kThreadBank);
+        munmap(map, size);
+    }
+}
+
 } // namespace

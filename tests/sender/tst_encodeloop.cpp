@@ -1,6 +1,5 @@
 // The encode loop: one tick chain while sending, the preview, and the end of the chain.
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QCheckBox>

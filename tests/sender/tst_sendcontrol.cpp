@@ -1,6 +1,5 @@
 // Send start and stop: the library calls they make and the controls they disable and enable.
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QCheckBox>

@@ -1,7 +1,6 @@
 // The sender through the real library: frames sent over "Local (Memory)" reach a decoder that
 // the test opens itself, with the picture's format and exact pixels.
 
-#include "mainwindowprobe.h"
 #include "windowtestkit.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // The test pattern generator: one random line per call, drawn onto the send picture.
 
-#include "mainwindowprobe.h"
+#include "windowtestkit.h"
 
 #include <QtTest>
 

@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -25,6 +30,11 @@ TEST(Api, ByteSizePadsRowsForEveryDepth)
     EXPECT_EQ(zunGetByteSize(&even), 640u * 3 * 480);
     EXPECT_EQ(zunGetByteSize(&unknown), 0u);
     EXPECT_EQ(zunGetByteSize(nullptr), 0u);
+    // Past 32 bits the size cannot be told, rather than wrapping to a small one.
+    const StreamFormat largest{8192, 8192, 2, 1}, huge{65535, 65535, 2, 1}, justFits{65535, 16383, 2, 1};
+    EXPECT_EQ(zunGetByteSize(&largest), 8192u * 4 * 8192);
+    EXPECT_EQ(zunGetByteSize(&huge), 0u);
+    EXPECT_EQ(zunGetByteSize(&justFits), 65535u * 4 * 16383);
 }
 
 TEST(Api, RefusesBadProtocolsAndFormats)
@@ -163,6 +173,128 @@ TEST(Api, DeleteRacingCallsOnOtherThreads)
         EXPECT_EQ(zunDeleteDecoder(d), 1);
     }
     done = true;
+}
+
+// Aborts the test binary when a step hangs, so a deadlock fails at once and says where.
+class Watchdog {
+public:
+    explicit Watchdog(const char *what, std::chrono::seconds limit = std::chrono::seconds(20))
+        : mThread([this, what, limit](std::stop_token stop) {
+              std::unique_lock lock(mMutex);
+              if (!mWake.wait_for(lock, stop, limit, [] { return false; }) && !stop.stop_requested()) {
+                  std::fprintf(stderr, "hung: %s\n", what);
+                  std::abort();
+              }
+          })
+    {
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable_any mWake;
+    std::jthread mThread;
+};
+
+// Two threads reconfiguring one handle while a third uses it: all return, none deadlocks.
+class Reconfigure : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(Reconfigure, DecoderSourceChangedFromTwoThreadsAtOnce)
+{
+    const StreamFormat format{32, 16, 1, 1};
+    const uint32_t decoder = zunGetDecoder(GetParam(), &format);
+    Watchdog watchdog("zunSetSourceAddress from two threads");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    std::atomic<int> calls{0};
+    auto loop = [&](std::function<void()> call) {
+        return std::jthread([&, call] {
+            while (std::chrono::steady_clock::now() < end) {
+                call();
+                ++calls;
+            }
+        });
+    };
+    {
+        std::jthread threads[] = {
+            loop([&] { EXPECT_EQ(zunSetSourceAddress(decoder, kPort + 10), 1); }),
+            loop([&] { EXPECT_EQ(zunSetSourceAddress(decoder, kPort + 11), 1); }),
+            loop([&] { zunSetAdaptiveBuffer(decoder, calls % 2); }),
+            loop([&] {
+                if (zunLockReadBuffer(decoder, 0))
+                    zunUnlockReadBuffer(decoder);
+            }),
+        };
+    }
+    EXPECT_GT(calls.load(), 4);
+    EXPECT_EQ(zunDeleteDecoder(decoder), 1);
+}
+
+TEST_P(Reconfigure, EncoderDestinationAndFormatChangedWhileItEncodes)
+{
+    const StreamFormat small{32, 16, 1, 1}, large{64, 48, 1, 1};
+    std::vector<uint8_t> pixels(zunGetByteSize(&large), 3);
+    const uint32_t encoder = zunGetEncoder(GetParam(), &small);
+    Watchdog watchdog("zunSetDestAddress from two threads");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    auto loop = [&](std::function<void()> call) {
+        return std::jthread([&, call] {
+            while (std::chrono::steady_clock::now() < end)
+                call();
+        });
+    };
+    {
+        std::jthread threads[] = {
+            loop([&] { zunSetDestAddress(encoder, "127.0.0.1", kPort + 12); }),
+            loop([&] { zunSetDestAddress(encoder, "127.0.0.1", kPort + 13); }),
+            loop([&] {
+                zunSetDestFormat(encoder, &small, 1, 50);
+                zunSetDestFormat(encoder, &large, 0, 0);
+            }),
+            loop([&] { zunEncode(encoder, pixels.data()); }),
+        };
+    }
+    EXPECT_EQ(zunDeleteEncoder(encoder), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllProtocols, Reconfigure,
+                         ::testing::Values(uint32_t(ZUN_PROTOCOL_UDP), uint32_t(ZUN_PROTOCOL_TCP),
+                                           uint32_t(ZUN_PROTOCOL_MEMORY)));
+
+// When a delete returns, the port is free again, even while another thread is inside a
+// call on the deleted handle.
+TEST(Api, PortIsFreeWhenDeleteReturnsDespiteACallInProgress)
+{
+    const StreamFormat format{320, 240, 1, 1};
+    std::vector<uint8_t> pixels(zunGetByteSize(&format), 9);
+    std::atomic<uint32_t> encoder{0}, decoder{0};
+    std::atomic<bool> done{false};
+    std::jthread callers[] = {
+        std::jthread([&] {
+            while (!done)
+                zunEncode(encoder.load(), pixels.data());
+        }),
+        std::jthread([&] {
+            while (!done) {
+                if (zunLockReadBuffer(decoder.load(), 0))
+                    zunUnlockReadBuffer(decoder.load());
+                zunSetAdaptiveBuffer(decoder.load(), 0);
+            }
+        }),
+    };
+    int encodersRefused = 0, decodersRefused = 0;
+    for (int i = 0; i < 40; ++i) {
+        const uint32_t e = zunGetEncoder(ZUN_PROTOCOL_MEMORY, &format);
+        encodersRefused += zunSetDestAddress(e, "", kPort + 14) != 1;
+        encoder = e;
+        const uint32_t d = zunGetDecoder(ZUN_PROTOCOL_TCP, &format);
+        decodersRefused += zunSetSourceAddress(d, kPort + 15) != 1;
+        decoder = d;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        EXPECT_EQ(zunDeleteEncoder(e), 1);
+        EXPECT_EQ(zunDeleteDecoder(d), 1);
+    }
+    done = true;
+    EXPECT_EQ(encodersRefused, 0) << "of 40 memory encoders";
+    EXPECT_EQ(decodersRefused, 0) << "of 40 TCP decoders";
 }
 
 } // namespace

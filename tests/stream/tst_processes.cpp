@@ -178,6 +178,33 @@ TEST(KilledPeers, KilledSenderNeitherHangsNorTearsAFrameAndIsReplaced)
     EXPECT_TRUE(received);
 }
 
+// Child processes that each lock the newest frame and keep it locked, one slot apiece;
+// frame counts the frames encoded meanwhile. Empty, with the failure added, when one fails.
+std::vector<std::unique_ptr<ChildProcess>> startHolders(Encoder &encoder, uint32_t port, const StreamFormat &format,
+                                                        int count, uint32_t &frame)
+{
+    std::vector<std::unique_ptr<ChildProcess>> holders;
+    for (int i = 0; i < count; ++i) {
+        holders.push_back(std::make_unique<ChildProcess>(
+            peer({"hold", "--protocol", "3", "--port", str(port), "--from", str(frame)})));
+        if (const std::string ready = holders.back()->readLine(5s); ready != "ready") {
+            ADD_FAILURE() << "holder " << i << " said '" << ready << "'";
+            return {};
+        }
+        std::string line;
+        const auto end = Clock::now() + 5s;
+        while (line.empty() && Clock::now() < end) {
+            encoder.encode(zuntest::makeFrame(format, frame++).data());
+            line = holders.back()->readLine(20ms);
+        }
+        if (line.rfind("locked", 0) != 0) {
+            ADD_FAILURE() << "holder " << i << " said '" << line << "'";
+            return {};
+        }
+    }
+    return holders;
+}
+
 TEST(KilledPeers, ReadersKilledWithFramesLockedLeaveNoPinBehind)
 {
     const uint32_t port = kKilledReaders;
@@ -186,19 +213,9 @@ TEST(KilledPeers, ReadersKilledWithFramesLockedLeaveNoPinBehind)
     Encoder encoder(format, port);
     ASSERT_TRUE(encoder.addressed());
     // Each holder locks the newest frame and keeps it: together they hold every slot.
-    std::vector<std::unique_ptr<ChildProcess>> holders;
     uint32_t frame = 0;
-    for (int i = 0; i < 6; ++i) {
-        holders.push_back(std::make_unique<ChildProcess>(peer({"hold", "--protocol", "3", "--port", str(port), "--from", str(frame)})));
-        ASSERT_EQ(holders.back()->readLine(5s), "ready");
-        std::string line;
-        const auto end = Clock::now() + 5s;
-        while (line.empty() && Clock::now() < end) {
-            encoder.encode(zuntest::makeFrame(format, frame++).data());
-            line = holders.back()->readLine(20ms);
-        }
-        ASSERT_EQ(line.rfind("locked", 0), 0u) << line;
-    }
+    auto holders = startHolders(encoder, port, format, 6, frame);
+    ASSERT_EQ(holders.size(), 6u);
     ZunStreamStats before{}, after{};
     zunGetStreamStats(encoder.handle(), &before);
     encoder.encode(zuntest::makeFrame(format, frame++).data());
@@ -219,6 +236,31 @@ TEST(KilledPeers, ReadersKilledWithFramesLockedLeaveNoPinBehind)
     decoder.unlock();
 }
 
+// Killed holders of a few slots: their pins go the next time the encoder looks for a slot,
+// not only once every slot is taken, so a reader that lags still finds the whole ring.
+TEST(KilledPeers, KilledReadersPinsGoAtTheNextFrame)
+{
+    const uint32_t port = kKilledReaders + 1;
+    zuntest::removeSegment(port);
+    const StreamFormat format{64, 48, 1, 1};
+    Encoder encoder(format, port);
+    ASSERT_TRUE(encoder.addressed());
+    uint32_t frame = 0;
+    auto holders = startHolders(encoder, port, format, 5, frame);
+    ASSERT_EQ(holders.size(), 5u);
+    holders.clear(); // SIGKILL, each with its frame still locked
+    Decoder lagging(port);
+    std::this_thread::sleep_for(30ms);
+    for (int i = 0; i < 10; ++i)
+        encoder.encode(zuntest::makeFrame(format, frame++).data());
+    int got = 0;
+    while (lagging.waitLock(100ms)) {
+        ++got;
+        lagging.unlock();
+    }
+    EXPECT_EQ(got, 6) << "the ring's six slots";
+}
+
 TEST(KilledPeers, EncoderInAnotherProcessIsRefusedWhileThisOneHoldsThePort)
 {
     const uint32_t port = kOtherProcessHolds;
@@ -228,6 +270,28 @@ TEST(KilledPeers, EncoderInAnotherProcessIsRefusedWhileThisOneHoldsThePort)
     ChildProcess child(peer({"send", "--protocol", "3", "--port", str(port), "--frames", "1"}));
     EXPECT_EQ(child.readLine(5s), "refused");
     EXPECT_EQ(child.wait(5s), 2);
+}
+
+// The same refusal told on stderr when ZUN_LOG asks for it, and not a word when unset.
+TEST(KilledPeers, RefusedEncoderSaysWhyOnStderrWithZunLog)
+{
+    const uint32_t port = kOtherProcessHolds + 1;
+    zuntest::removeSegment(port);
+    Encoder encoder(StreamFormat{64, 48, 1, 1}, port);
+    ASSERT_TRUE(encoder.addressed());
+    const std::string send = std::string(ZUNSTREAMPEER) + " send --protocol 3 --port " + str(port) + " --frames 1 2>&1";
+    for (const char *level : {"info", "error", ""}) {
+        const std::string setting = *level ? std::string("ZUN_LOG=") + level : "unset ZUN_LOG;";
+        ChildProcess child({"/bin/sh", "-c", setting + " exec " + send});
+        std::vector<std::string> lines;
+        for (std::string line = child.readLine(5s); !line.empty(); line = child.readLine(5s))
+            lines.push_back(line);
+        const std::vector<std::string> expected =
+            *level ? std::vector<std::string>{"zunVidStreamLib2 error: memory port " + str(port)
+                                                  + ": held by another encoder", "refused"}
+                   : std::vector<std::string>{"refused"};
+        EXPECT_EQ(lines, expected) << setting;
+    }
 }
 
 // In a mount namespace of its own with a 2 MB /dev/shm, an encoder for frames that do not

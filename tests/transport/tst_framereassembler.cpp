@@ -132,6 +132,9 @@ TEST(FrameReassembler, PieceDisagreeingWithItsFrameIsRejected)
     other.header.meta.compressed = true;
     EXPECT_EQ(feed(r, other), Result::Rejected);
     other = pieces[1];
+    other.header.meta.jpegLayout = zun::JpegLayout::kWhole; // another wire version
+    EXPECT_EQ(feed(r, other), Result::Rejected);
+    other = pieces[1];
     other.bytes.pop_back();
     EXPECT_EQ(feed(r, other), Result::Rejected);
 }

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -70,6 +71,7 @@ void expectFrame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const
     EXPECT_EQ(got.meta.streamId, meta.streamId);
     EXPECT_EQ(got.meta.frameNumber, meta.frameNumber);
     EXPECT_EQ(got.meta.compressed, meta.compressed);
+    EXPECT_EQ(got.meta.jpegLayout, meta.jpegLayout) << "frame " << meta.frameNumber;
     EXPECT_EQ(got.meta.format.depth, meta.format.depth);
     EXPECT_EQ(got.meta.sendTimeNs, meta.sendTimeNs);
     EXPECT_TRUE(got.payload == payload) << "frame " << meta.frameNumber;
@@ -94,6 +96,9 @@ TEST(TcpStream, EveryDepthAndJpegArriveWhole)
     frames.emplace_back(zuntest::meta(hd, ++n), zuntest::pattern(zun::byteSize(hd), n));
     for (uint32_t size : {1u, 50000u})
         frames.emplace_back(zuntest::meta({640, 480, 1, 1}, ++n, true), zuntest::pattern(size, n));
+    // A whole JPEG, as a version 1 peer sends it, stays marked so.
+    frames.emplace_back(zuntest::meta({640, 480, 1, 1}, ++n, true), zuntest::pattern(777, n));
+    frames.back().first.jpegLayout = zun::JpegLayout::kWhole;
     for (const auto &[meta, payload] : frames) {
         ASSERT_TRUE(sender.send(meta, payload));
         zun::EncodedFrame got;
@@ -101,6 +106,42 @@ TEST(TcpStream, EveryDepthAndJpegArriveWhole)
         expectFrame(got, meta, payload);
     }
     EXPECT_EQ(receiver.counters().packetsRejected, 0u);
+}
+
+// Sent flat out, so the sender's thread often finishes a frame just as a newer one comes:
+// the one still waiting must go first.
+TEST(TcpStream, FramesSentFlatOutArriveInTheOrderSent)
+{
+    zun::TcpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21036));
+    zun::TcpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21036));
+    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    const StreamFormat f{320, 240, 1, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    std::atomic<bool> done{false};
+    std::thread sending([&] {
+        const auto stop = std::chrono::steady_clock::now() + 1s;
+        for (uint32_t n = 1; std::chrono::steady_clock::now() < stop; ++n)
+            sender.send(zuntest::meta(f, n), payload);
+        done = true;
+    });
+    uint32_t last = 0, received = 0, outOfOrder = 0;
+    zun::EncodedFrame got;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < end) {
+        if (!receiver.receive(got, 50ms)) {
+            if (done)
+                break;
+            continue;
+        }
+        ++received;
+        outOfOrder += got.meta.frameNumber <= last;
+        last = got.meta.frameNumber;
+    }
+    sending.join();
+    EXPECT_GT(received, 10u);
+    EXPECT_EQ(outOfOrder, 0u) << "of " << received << " frames";
 }
 
 TEST(TcpStream, SenderBeforeReceiverAndReceiverRestartedMidFrame)

@@ -21,6 +21,7 @@ void expectSame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const 
     EXPECT_EQ(got.meta.streamId, meta.streamId);
     EXPECT_EQ(got.meta.frameNumber, meta.frameNumber);
     EXPECT_EQ(got.meta.compressed, meta.compressed);
+    EXPECT_EQ(got.meta.jpegLayout, meta.jpegLayout) << "frame " << meta.frameNumber;
     EXPECT_EQ(got.meta.sendTimeNs, meta.sendTimeNs);
     EXPECT_EQ(got.meta.format.width, meta.format.width);
     EXPECT_EQ(got.meta.format.height, meta.format.height);
@@ -62,6 +63,10 @@ std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> sampleFrames(uint32
         frames.emplace_back(zuntest::meta({640, 480, zun::kDepthRgb888, 1}, n, true, streamId), zuntest::pattern(size, n));
         ++n;
     }
+    // A whole JPEG in several pieces, as a version 1 peer sends it, stays marked so.
+    frames.emplace_back(zuntest::meta({640, 480, zun::kDepthRgb888, 1}, n, true, streamId),
+                        zuntest::pattern(150001, n));
+    frames.back().first.jpegLayout = zun::JpegLayout::kWhole;
     return frames;
 }
 

@@ -56,7 +56,7 @@ TEST(WireHeader, IsBigEndianAtFixedOffsets)
     const auto b = bytesOf(sample());
     ASSERT_EQ(b.size(), WireHeader::kSize);
     const std::vector<uint8_t> expected = {
-        'Z', 'V', 'S', 'L', 1, 0, 0, 0,               // magic, version, flags, reserved
+        'Z', 'V', 'S', 'L', 2, 0, 0, 0,               // magic, version, flags, reserved
         0xde, 0xad, 0xbe, 0xef, 1, 2, 3, 4,           // stream id, frame number
         0x02, 0x80, 0x01, 0xe0, 0, 1, 0, 1,           // width, height, depth, orientation
         0x00, 0x0e, 0x10, 0x00,                       // total 921600
@@ -74,7 +74,7 @@ TEST(WireHeader, RefusesEveryBadField)
     };
     EXPECT_FALSE(refused([](auto &) {}));
     EXPECT_TRUE(refused([](auto &b) { b[0] = 'X'; }));            // magic
-    EXPECT_TRUE(refused([](auto &b) { b[4] = 2; }));              // version
+    EXPECT_TRUE(refused([](auto &b) { b[4] = 0xff; }));           // version
     EXPECT_TRUE(refused([](auto &b) { b[4] = 0; }));
     EXPECT_TRUE(refused([](auto &b) { b[5] = 0x02; }));           // unknown flag
     EXPECT_TRUE(refused([](auto &b) { b[7] = 1; }));              // reserved
@@ -103,4 +103,21 @@ TEST(WireHeader, BoundsCompressedTotalByTheFormat)
     EXPECT_FALSE(WireHeader::read(bytesOf(h)));
     h.totalLength = 1u << 30;
     EXPECT_FALSE(WireHeader::read(bytesOf(h)));
+}
+
+TEST(WireHeader, VersionSaysHowTheJpegIsLaidOut)
+{
+    WireHeader h = sample();
+    h.meta.compressed = true;
+    h.totalLength = 200000;
+    h.pieceOffset = 0;
+    h.pieceLength = 1000;
+    for (auto layout : {zun::JpegLayout::kStrips, zun::JpegLayout::kWhole}) {
+        h.meta.jpegLayout = layout;
+        const auto b = bytesOf(h);
+        EXPECT_EQ(b[4], layout == zun::JpegLayout::kStrips ? 2 : 1);
+        const auto back = WireHeader::read(b);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->meta.jpegLayout, layout) << "version " << int(b[4]);
+    }
 }

@@ -15,7 +15,10 @@
 namespace zun::shm {
 
 constexpr uint32_t kMagic = 0x7a756e4d; // "zunM"
-constexpr uint32_t kVersion = 1;
+// The segment version says how a JPEG slot's payload is laid out: version 2, what encoders
+// write, holds a strip index and strips; version 1, still read, one JPEG file.
+constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersionWholeJpeg = 1;
 constexpr uint32_t kSlotCount = 6;
 constexpr uint32_t kMaxReaders = 32;
 constexpr uint64_t kPageSize = 4096;

@@ -16,8 +16,10 @@ std::shared_ptr<ShmReader> ShmReader::open(uint16_t port)
         return nullptr;
     auto *header = reinterpret_cast<shm::SegmentHeader *>(segment.data());
     if (header->ready.load(std::memory_order_acquire) != 1 || header->closed.load() != 0
-        || header->magic != shm::kMagic || header->version != shm::kVersion)
+        || header->magic != shm::kMagic
+        || (header->version != shm::kVersion && header->version != shm::kVersionWholeJpeg))
         return nullptr;
+    const JpegLayout layout = header->version == shm::kVersion ? JpegLayout::kStrips : JpegLayout::kWhole;
     // Copied once and checked against the mapping, so a later scribble cannot move reads out of it.
     const uint32_t slotCount = header->slotCount;
     const uint64_t offset = header->slotOffset, stride = header->slotStride,
@@ -40,6 +42,7 @@ std::shared_ptr<ShmReader> ShmReader::open(uint16_t port)
         reader->mSlotOffset = offset;
         reader->mSlotStride = stride;
         reader->mSlotCapacity = capacity;
+        reader->mJpegLayout = layout;
         reader->mSegment = std::move(segment);
         return reader;
     }
@@ -85,6 +88,7 @@ bool ShmReader::validate(const shm::SlotHeader &s, bool compressed, Pinned &pinn
 {
     pinned.meta.format = {s.width, s.height, s.depth, s.orientation};
     pinned.meta.compressed = compressed;
+    pinned.meta.jpegLayout = mJpegLayout;
     pinned.meta.frameNumber = s.frameNumber;
     pinned.meta.streamId = s.streamId;
     pinned.meta.sendTimeNs = s.sendTimeNs;

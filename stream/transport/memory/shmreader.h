@@ -72,6 +72,7 @@ private:
     uint64_t mSlotOffset = 0;
     uint64_t mSlotStride = 0;
     uint64_t mSlotCapacity = 0;
+    JpegLayout mJpegLayout = JpegLayout::kStrips; // of the segment's JPEG slots, by its version
 };
 
 } // namespace zun

@@ -158,11 +158,12 @@ bool ShmWriter::isPinned(uint32_t index) const
     return false;
 }
 
-void ShmWriter::releaseDeadReaders()
+void ShmWriter::releaseDeadReaders(uint32_t slotIndex)
 {
+    const uint64_t bits = shm::pinBit(slotIndex, 0) | shm::pinBit(slotIndex, 1);
     for (uint32_t i = 0; i < shm::kMaxReaders; ++i) {
         auto &reader = mHeader->readers[i];
-        if (reader.pins.load() == 0)
+        if ((reader.pins.load() & bits) == 0)
             continue;
         // Getting a reader's byte lock means nobody owns the entry any more.
         if (mSegment.tryLockByte(shm::readerLockOffset(i))) {
@@ -185,21 +186,21 @@ uint8_t *ShmWriter::beginFrame()
         return shm::frameOf(slot(a).seq.load(std::memory_order_relaxed))
             < shm::frameOf(slot(b).seq.load(std::memory_order_relaxed));
     });
-    for (int pass = 0; pass < 2; ++pass) {
-        for (uint32_t index : order) {
-            auto &s = slot(index);
-            const uint64_t before = s.seq.load(std::memory_order_relaxed);
-            // Claim first, then look for pins: a reader pins first, then checks the
-            // sequence, so one of the two always sees the other.
-            s.seq.store(shm::writingSeq(mNextFrame));
-            if (!isPinned(index)) {
-                mClaimed = int(index);
-                return mSegment.data() + mHeader->slotOffset + index * mHeader->slotStride
-                    + sizeof(shm::SlotHeader);
-            }
-            s.seq.store(before);
+    for (uint32_t index : order) {
+        auto &s = slot(index);
+        const uint64_t before = s.seq.load(std::memory_order_relaxed);
+        // Claim first, then look for pins: a reader pins first, then checks the
+        // sequence, so one of the two always sees the other.
+        s.seq.store(shm::writingSeq(mNextFrame));
+        // A pin in the way may be a killed reader's: taken back now, so it costs no slot.
+        if (isPinned(index))
+            releaseDeadReaders(index);
+        if (!isPinned(index)) {
+            mClaimed = int(index);
+            return mSegment.data() + mHeader->slotOffset + index * mHeader->slotStride
+                + sizeof(shm::SlotHeader);
         }
-        releaseDeadReaders();
+        s.seq.store(before);
     }
     return nullptr;
 }

@@ -36,7 +36,8 @@ public:
 private:
     ShmWriter() = default;
     bool isPinned(uint32_t slot) const;
-    void releaseDeadReaders();
+    // Clears the pins of readers that hold this slot and no longer live.
+    void releaseDeadReaders(uint32_t slotIndex);
     shm::SlotHeader &slot(uint32_t index) const;
 
     ShmSegment mSegment;

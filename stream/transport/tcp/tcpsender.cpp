@@ -1,5 +1,7 @@
 #include "transport/tcp/tcpsender.h"
 
+#include "transport/destinationstatus.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -60,7 +62,8 @@ TcpSender::~TcpSender()
 
 bool TcpSender::setDestination(const std::string &address, uint16_t port)
 {
-    const bool ok = mResolver.set(address, port);
+    const bool ok = setDestinationReporting(mResolver, report(), "tcp", address, port,
+                                            ZUN_STATE_CONNECTING);
     wake();
     return ok;
 }
@@ -81,7 +84,8 @@ bool TcpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
         std::lock_guard lock(mMutex);
         if (mLink != Link::Up)
             return false;
-        if (!mInFlight.pending) {
+        // Straight to the socket only when nothing older waits, so frames keep their order.
+        if (!mInFlight.pending && !mQueued.pending) {
             // Room for one whole frame in the socket lets an idle link take it in one call;
             // more would only queue stale frames in the kernel on a slow link.
             const size_t wanted = WireHeader::kSize + payload.size();
@@ -140,12 +144,19 @@ void TcpSender::run(std::stop_token stop)
             mGeneration = target.generation;
             drop(0);
             mNextAttemptNs = 0;
+            mSeenState = DestinationResolver::State::None;
+        }
+        if (target.state != mSeenState) {
+            mSeenState = target.state;
+            reportTarget(report(), "tcp", mResolver, target, ZUN_STATE_CONNECTING);
         }
         if (mLink == Link::Down && target.state == DestinationResolver::State::Ready
             && now >= mNextAttemptNs)
             startConnect(target, now);
-        if (mLink == Link::Connecting && now - mConnectStartNs > kConnectTimeoutNs)
+        if (mLink == Link::Connecting && now - mConnectStartNs > kConnectTimeoutNs) {
+            retrying(ETIMEDOUT);
             drop(now);
+        }
 
         pollfd fds[2] = {{mWake.get(), POLLIN, 0}, {mSocket.get(), 0, 0}};
         {
@@ -181,8 +192,11 @@ void TcpSender::run(std::stop_token stop)
         }
         if (!broken)
             broken = !writeSome();
-        if (broken)
+        if (broken) {
+            report().setState(ZUN_STATE_CONNECTING);
+            report().problem(ZUN_LOG_WARNING, ECONNRESET, mTargetText + ": connection lost, retrying");
             drop(now);
+        }
     }
     mConnected = false;
 }
@@ -192,12 +206,8 @@ bool TcpSender::writeSome()
     for (;;) {
         {
             std::lock_guard lock(mMutex);
-            if (!mInFlight.pending) {
-                if (!mQueued.pending)
-                    return true;
-                std::swap(mInFlight, mQueued);
-                mQueued.pending = false;
-            }
+            if (!mInFlight.pending)
+                return true;
         }
         Message &m = mInFlight;
         const ssize_t n = writeFrom(mSocket.get(), m.header.data(), m.payload.data(), m.payload.size(), m.written);
@@ -209,6 +219,12 @@ bool TcpSender::writeSome()
         std::lock_guard lock(mMutex);
         m.pending = false;
         m.written = 0;
+        // The waiting frame takes the link before the lock is let go, so a send meanwhile
+        // cannot overtake it.
+        if (mQueued.pending) {
+            std::swap(mInFlight, mQueued);
+            mQueued.pending = false;
+        }
     }
 }
 
@@ -220,10 +236,13 @@ void TcpSender::startConnect(const DestinationResolver::Target &target, uint64_t
         return;
     const int on = 1;
     setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    mTargetText = targetText("tcp", target);
     const int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&target.address),
                              sizeof target.address);
-    if (rc != 0 && errno != EINPROGRESS)
+    if (rc != 0 && errno != EINPROGRESS) {
+        retrying(errno);
         return;
+    }
     {
         std::lock_guard lock(mMutex);
         mSocket = std::move(fd);
@@ -240,12 +259,23 @@ void TcpSender::finishConnect(uint64_t nowNs)
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(mSocket.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        retrying(error != 0 ? error : errno);
         drop(nowNs);
         return;
     }
-    std::lock_guard lock(mMutex);
-    mLink = Link::Up;
-    mConnected = true;
+    {
+        std::lock_guard lock(mMutex);
+        mLink = Link::Up;
+        mConnected = true;
+    }
+    report().restart(ZUN_STATE_SENDING);
+    report().note(ZUN_LOG_INFO, mTargetText + ": connected");
+}
+
+void TcpSender::retrying(int error)
+{
+    report().setState(ZUN_STATE_CONNECTING);
+    report().problem(ZUN_LOG_WARNING, error, mTargetText + ": " + errorText(error) + ", retrying");
 }
 
 void TcpSender::drop(uint64_t nowNs)

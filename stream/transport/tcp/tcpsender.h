@@ -47,6 +47,7 @@ private:
     void startConnect(const DestinationResolver::Target &target, uint64_t nowNs);
     void finishConnect(uint64_t nowNs);
     void drop(uint64_t nowNs);
+    void retrying(int error);
     void wake();
 
     DestinationResolver mResolver;
@@ -69,6 +70,8 @@ private:
     uint64_t mGeneration = 0;
     uint64_t mNextAttemptNs = 0;
     uint64_t mConnectStartNs = 0;
+    DestinationResolver::State mSeenState = DestinationResolver::State::None;
+    std::string mTargetText;
 
     std::jthread mThread; // last: stops before the members it uses go
 };

@@ -1,13 +1,20 @@
 #include "transport/udp/frameparity.h"
 
+#include "transport/udp/framecrc.h"
+
 #include <cstring>
 
 namespace zun {
 
-FrameParity::FrameParity(const ParityLayout &layout)
-    : mLayout(layout), mBytes(layout.parityBytes()),
-      mHave(size_t(layout.blockCount) * layout.parityPerBlock), mHeldInBlock(layout.blockCount)
+FrameParity::FrameParity(const WireHeader::Parity &first)
+    : mLayout(first.layout), mFrameCrc(first.frameCrc), mBytes(mLayout.parityBytes()),
+      mHave(size_t(mLayout.blockCount) * mLayout.parityPerBlock), mHeldInBlock(mLayout.blockCount)
 {
+}
+
+bool FrameParity::isSent(std::span<const uint8_t> frame) const
+{
+    return frameCrc(frame) == mFrameCrc;
 }
 
 bool FrameParity::add(uint32_t block, uint32_t row, std::span<const uint8_t> piece)

@@ -2,6 +2,7 @@
 
 #include "transport/udp/erasurecode.h"
 #include "transport/udp/paritylayout.h"
+#include "transport/wireheader.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,9 +14,17 @@ namespace zun {
 // The parity pieces received for one frame, and the repair of its blocks from them.
 class FrameParity {
 public:
-    explicit FrameParity(const ParityLayout &layout);
+    explicit FrameParity(const WireHeader::Parity &first);
 
     const ParityLayout &layout() const { return mLayout; }
+    // Whether piece belongs to the same parity as the first one: a piece that does not was
+    // not made from this frame.
+    bool matches(const WireHeader::Parity &piece) const
+    {
+        return piece.layout == mLayout && piece.frameCrc == mFrameCrc;
+    }
+    // Whether a repaired frame is the one the sender sent.
+    bool isSent(std::span<const uint8_t> frame) const;
     size_t bytes() const { return mBytes.size(); }
     // Keeps parity row of block; false when it was already held.
     bool add(uint32_t block, uint32_t row, std::span<const uint8_t> piece);
@@ -26,6 +35,7 @@ public:
 
 private:
     ParityLayout mLayout;
+    uint32_t mFrameCrc;
     std::vector<uint8_t> mBytes;
     std::vector<uint8_t> mHave;        // per parity piece
     std::vector<uint16_t> mHeldInBlock;

@@ -91,6 +91,7 @@ FrameReassembler::Partial *FrameReassembler::partialFor(Stream &stream, const Wi
     const StreamFormat &a = it->meta.format;
     const StreamFormat &b = header.meta.format;
     if (it->total != header.totalLength || it->meta.compressed != header.meta.compressed
+        || it->meta.jpegLayout != header.meta.jpegLayout
         || a.width != b.width || a.height != b.height || a.depth != b.depth)
         return nullptr;
     return &*it;
@@ -122,9 +123,9 @@ FrameReassembler::Result FrameReassembler::addParity(Stream &stream, Partial &pa
         // Parity that does not fit is only left unused: the data may still come whole.
         if (mBytesHeld + parity.layout.parityBytes() > mLimits.maxBytes)
             return Result::Accepted;
-        partial.parity = std::make_unique<FrameParity>(parity.layout);
+        partial.parity = std::make_unique<FrameParity>(parity);
         mBytesHeld += partial.parity->bytes();
-    } else if (!(partial.parity->layout() == parity.layout)) {
+    } else if (!partial.parity->matches(parity)) {
         return Result::Rejected;
     }
     partial.lastNs = nowNs;
@@ -142,7 +143,7 @@ bool FrameReassembler::repair(Stream &stream, Partial &partial, uint32_t block)
         const uint32_t begin = index * layout.pieceSize;
         return covers(partial, begin, begin + layout.pieceLength(index));
     }, mCode);
-    mRebuilt += rebuilt.size();
+    partial.rebuilt += uint32_t(rebuilt.size());
     for (uint32_t index : rebuilt) {
         const uint32_t begin = index * layout.pieceSize;
         if (!insertRange(partial, begin, begin + layout.pieceLength(index))) {
@@ -151,7 +152,6 @@ bool FrameReassembler::repair(Stream &stream, Partial &partial, uint32_t block)
             return false;
         }
     }
-    partial.repaired = partial.repaired || !rebuilt.empty();
     return true;
 }
 
@@ -163,8 +163,14 @@ FrameReassembler::Result FrameReassembler::settle(Stream &stream, Partial &parti
     }
     mLanding.valid = false;
     const size_t index = size_t(&partial - stream.partials.data());
+    // Parity or pieces from elsewhere rebuild the wrong bytes: such a frame is lost, not shown.
+    if (partial.rebuilt > 0 && !partial.parity->isSent(partial.data)) {
+        dropPartial(stream, index);
+        return Result::Rejected;
+    }
     const uint32_t number = partial.meta.frameNumber;
-    mRepaired += partial.repaired ? 1 : 0;
+    mRepaired += partial.rebuilt > 0 ? 1 : 0;
+    mRebuilt += partial.rebuilt;
     recycle(std::move(mCompleted.payload));
     mCompleted.meta = partial.meta;
     mCompleted.payload = std::move(partial.data);

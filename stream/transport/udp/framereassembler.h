@@ -62,7 +62,7 @@ private:
         std::vector<uint8_t> data;
         std::vector<std::pair<uint32_t, uint32_t>> ranges; // received [begin, end), sorted, merged
         std::unique_ptr<FrameParity> parity;
-        bool repaired = false;
+        uint32_t rebuilt = 0; // data pieces rebuilt from parity
     };
     struct Stream {
         uint32_t id = 0;

@@ -30,7 +30,9 @@ std::optional<ParityLayout> ParityLayout::checked(uint32_t totalLength, uint32_t
     if (pieceSize == 0 || pieceSize > totalLength || blockCount == 0 || parityPerBlock == 0)
         return std::nullopt;
     const ParityLayout layout{totalLength, pieceSize, blockCount, parityPerBlock};
-    if (blockCount > layout.pieceCount() || layout.dataInBlock(0) + parityPerBlock > kMaxBlockPieces)
+    // More parity than data would only cost the receiver memory.
+    const uint32_t largestBlock = blockCount <= layout.pieceCount() ? layout.dataInBlock(0) : 0;
+    if (largestBlock == 0 || parityPerBlock > largestBlock || largestBlock + parityPerBlock > kMaxBlockPieces)
         return std::nullopt;
     return layout;
 }

@@ -1,5 +1,7 @@
 #include "transport/udp/udpreceiver.h"
 
+#include "status.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -40,6 +42,13 @@ UdpReceiver::UdpReceiver() : UdpReceiver(FrameReassembler::Limits{}) {}
 UdpReceiver::UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs)
     : mReassembler(limits), mDatagram(kMaxDatagram), mBehindNs(behindNs)
 {
+    inet_pton(AF_INET, kGroup, &mGroup);
+}
+
+void UdpReceiver::setGroup(in_addr group, std::optional<in_addr> interface)
+{
+    mGroup = group;
+    mInterface = interface;
 }
 
 bool UdpReceiver::listen(uint16_t port)
@@ -71,6 +80,13 @@ bool UdpReceiver::listen(uint16_t port)
 
 void UdpReceiver::joinGroup()
 {
+    if (mInterface) {
+        ip_mreqn request{};
+        request.imr_multiaddr = mGroup;
+        request.imr_address = *mInterface;
+        setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+        return;
+    }
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
         return;
@@ -85,7 +101,7 @@ void UdpReceiver::joinGroup()
         if (index == 0 || !joined.insert(index).second)
             continue;
         ip_mreqn request{};
-        inet_pton(AF_INET, kGroup, &request.imr_multiaddr);
+        request.imr_multiaddr = mGroup;
         request.imr_ifindex = int(index);
         // A failed join (no address yet, table full) leaves unicast and other interfaces working.
         setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
@@ -197,28 +213,22 @@ bool UdpReceiver::readOne()
         message.msg_iovlen = 3;
     }
     message.msg_iov = parts;
+    message.msg_name = &mFrom;
+    message.msg_namelen = sizeof mFrom;
     const ssize_t n = ::recvmsg(mSocket.get(), &message, 0);
     if (n < 0)
         return false;
-    const size_t received = size_t(n);
     const uint64_t now = monotonicNowNs();
-    if (received > WireHeader::kSize && headerBytes[4] == WireHeader::kParityVersion) {
-        // Parity pieces are few: they are gathered into one piece and copied on.
-        const size_t inZone = std::min(received - WireHeader::kSize, zone.size());
-        mGather.assign(headerBytes, headerBytes + WireHeader::kSize);
-        mGather.insert(mGather.end(), zone.begin(), zone.begin() + ptrdiff_t(inZone));
-        const size_t rest = received - WireHeader::kSize - inZone;
-        mGather.insert(mGather.end(), mDatagram.begin(), mDatagram.begin() + ptrdiff_t(rest));
-        const auto header = WireHeader::read(mGather);
-        if (!header || (message.msg_flags & MSG_TRUNC) || received != header->size() + header->pieceLength) {
-            ++mRejected;
-            return true;
-        }
-        return settle(mReassembler.add(*header, std::span<const uint8_t>(mGather).subspan(header->size()), now));
+    if (size_t(n) > WireHeader::kSize && headerBytes[4] == WireHeader::kParityVersion)
+        return readParity(headerBytes, size_t(n), zone, message.msg_flags, now);
+    const std::span<const uint8_t> headerSeen(headerBytes, std::min(size_t(n), sizeof headerBytes));
+    const auto header = WireHeader::read(headerSeen);
+    if (!header) {
+        noteRejected(WireHeader::rejection(headerSeen));
+        return true;
     }
-    const auto header = WireHeader::read(std::span<const uint8_t>(headerBytes, std::min(received, sizeof headerBytes)));
-    if (!header || header->parity || (message.msg_flags & MSG_TRUNC) || received != WireHeader::kSize + header->pieceLength) {
-        ++mRejected;
+    if ((message.msg_flags & MSG_TRUNC) || size_t(n) != WireHeader::kSize + header->pieceLength) {
+        noteRejected("length does not match its header");
         return true;
     }
     FrameReassembler::Result result;
@@ -235,6 +245,26 @@ bool UdpReceiver::readOne()
     return settle(result);
 }
 
+bool UdpReceiver::readParity(std::span<const uint8_t> start, size_t received, std::span<const uint8_t> zone,
+                             int flags, uint64_t nowNs)
+{
+    // Parity pieces are few: each is gathered in one piece, header included, and copied on.
+    const size_t inZone = std::min(received - WireHeader::kSize, zone.size());
+    mGather.assign(start.begin(), start.end());
+    mGather.insert(mGather.end(), zone.begin(), zone.begin() + ptrdiff_t(inZone));
+    mGather.insert(mGather.end(), mDatagram.begin(), mDatagram.begin() + ptrdiff_t(received - mGather.size()));
+    const auto header = WireHeader::read(mGather);
+    if (!header) {
+        noteRejected(WireHeader::rejection(mGather));
+        return true;
+    }
+    if ((flags & MSG_TRUNC) || received != header->size() + header->pieceLength) {
+        noteRejected("length does not match its header");
+        return true;
+    }
+    return settle(mReassembler.add(*header, std::span<const uint8_t>(mGather).subspan(header->size()), nowNs));
+}
+
 bool UdpReceiver::settle(FrameReassembler::Result result)
 {
     switch (result) {
@@ -242,12 +272,27 @@ bool UdpReceiver::settle(FrameReassembler::Result result)
         keepCompleted();
         break;
     case FrameReassembler::Result::Rejected:
-        ++mRejected;
+        noteRejected("piece does not fit its frame");
         break;
     default:
         break;
     }
     return true;
+}
+
+void UdpReceiver::noteRejected(const char *reason)
+{
+    ++mRejected;
+    mRejectReason = reason;
+    mRejectFrom = mFrom;
+}
+
+std::string UdpReceiver::lastRejection() const
+{
+    if (!mRejectReason)
+        return {};
+    return std::string(" (") + mRejectReason + ") from "
+        + addressText(mRejectFrom.sin_addr.s_addr, ntohs(mRejectFrom.sin_port));
 }
 
 ReceiveCounters UdpReceiver::counters() const

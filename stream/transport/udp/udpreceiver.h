@@ -4,12 +4,15 @@
 #include "transport/networktransport.h"
 #include "transport/socketfd.h"
 
+#include <netinet/in.h>
+
+#include <optional>
 #include <vector>
 
 namespace zun {
 
-// Takes unicast datagrams to its port and multicast to the stream group on every
-// interface that carries multicast, and puts frames back together.
+// Takes unicast datagrams to its port and multicast to the stream group (or another one)
+// on every interface that carries multicast or on one, and puts frames back together.
 class UdpReceiver : public NetworkReceiver {
 public:
     static constexpr const char *kGroup = "239.255.105.88";
@@ -21,20 +24,27 @@ public:
     UdpReceiver();
     explicit UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs = kBehindNs);
 
+    // Before listen: join this group instead, on the interface with this address if given.
+    void setGroup(in_addr group, std::optional<in_addr> interface);
     bool listen(uint16_t port) override;
     bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) override;
     ReceiveCounters counters() const override;
+    std::string lastRejection() const override;
 
     size_t bytesHeld() const { return mReassembler.bytesHeld(); }
 
 private:
     // One datagram, or false when none is waiting.
     bool readOne();
+    // A parity piece, whose longer header spilled past start into where the payload landed.
+    bool readParity(std::span<const uint8_t> start, size_t received, std::span<const uint8_t> zone,
+                    int flags, uint64_t nowNs);
     // Counts what add() said; true, as readOne.
     bool settle(FrameReassembler::Result result);
     void keepCompleted();
     bool cameLate(const FrameMeta &meta);
     void joinGroup();
+    void noteRejected(const char *reason);
 
     SocketFd mSocket;
     FrameReassembler mReassembler;
@@ -54,6 +64,11 @@ private:
     };
     std::vector<Trip> mTrips;
     uint64_t mRejected = 0;
+    in_addr mGroup{};
+    std::optional<in_addr> mInterface;
+    sockaddr_in mFrom{};
+    const char *mRejectReason = nullptr;
+    sockaddr_in mRejectFrom{};
 };
 
 } // namespace zun

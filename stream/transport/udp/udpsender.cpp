@@ -1,5 +1,7 @@
 #include "transport/udp/udpsender.h"
 
+#include "transport/destinationstatus.h"
+#include "transport/udp/framecrc.h"
 #include "transport/wireheader.h"
 
 #include <netinet/in.h>
@@ -25,7 +27,13 @@ bool isMulticast(const in_addr &addr)
 
 bool UdpSender::setDestination(const std::string &address, uint16_t port)
 {
-    return mResolver.set(address, port);
+    return setDestinationReporting(mResolver, report(), "udp", address, port, ZUN_STATE_SENDING);
+}
+
+bool UdpSender::failTarget(const DestinationResolver::Target &target)
+{
+    report().fail(errno, targetText("udp", target) + ": " + errorText(errno));
+    return false;
 }
 
 bool UdpSender::applyTarget()
@@ -38,12 +46,13 @@ bool UdpSender::applyTarget()
     mAppliedGeneration = target.generation;
     mSocket.reset();
     mRoom = 0;
+    reportTarget(report(), "udp", mResolver, target, ZUN_STATE_SENDING);
     if (target.state != DestinationResolver::State::Ready)
         return false;
 
     SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid())
-        return false;
+        return failTarget(target);
     const int size = kSendBuffer;
     if (setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
@@ -59,13 +68,13 @@ bool UdpSender::applyTarget()
             ip_mreqn request{};
             request.imr_address = *target.interface;
             if (setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof request) != 0)
-                return false;
+                return failTarget(target);
         }
     }
     // Connecting picks the route once, which also tells the MTU of the interface it leaves by.
     if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&target.address),
                   sizeof target.address) != 0)
-        return false;
+        return failTarget(target); // no route: a multicast group where no interface carries it
     int mtu = 0;
     socklen_t length = sizeof mtu;
     if (getsockopt(fd.get(), IPPROTO_IP, IP_MTU, &mtu, &length) != 0 || mtu <= int(kIpUdpOverhead + WireHeader::kSize))
@@ -77,7 +86,12 @@ bool UdpSender::applyTarget()
 
 size_t UdpSender::pieceSize() const
 {
-    if (mRoom == 0 || mRedundancy.load() == 0)
+    return pieceSizeFor(mRedundancy.load());
+}
+
+size_t UdpSender::pieceSizeFor(uint32_t redundancy) const
+{
+    if (mRoom == 0 || redundancy == 0)
         return mRoom;
     return mRoom - (WireHeader::kParitySize - WireHeader::kSize);
 }
@@ -92,7 +106,8 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     uint8_t bytes[WireHeader::kSize];
     bool whole = true;
     int index = 0;
-    const size_t pieceSize = this->pieceSize();
+    const uint32_t redundancy = mRedundancy.load();
+    const size_t pieceSize = pieceSizeFor(redundancy);
     for (size_t offset = 0; offset < payload.size(); offset += pieceSize, ++index) {
         header.pieceOffset = uint32_t(offset);
         header.pieceLength = uint32_t(std::min(pieceSize, payload.size() - offset));
@@ -105,16 +120,15 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
                 return false;
         }
     }
-    return sendParity(header, payload, pieceSize) && whole;
+    return (redundancy == 0 || sendParity(header, payload, pieceSize, redundancy)) && whole;
 }
 
-bool UdpSender::sendParity(WireHeader header, std::span<const uint8_t> payload, size_t pieceSize)
+bool UdpSender::sendParity(WireHeader header, std::span<const uint8_t> payload, size_t pieceSize,
+                           uint32_t redundancy)
 {
-    const uint32_t percent = mRedundancy.load();
-    if (percent == 0 || pieceSize == mRoom)
-        return true;
-    const ParityLayout layout = ParityLayout::choose(uint32_t(payload.size()), uint32_t(pieceSize), percent);
+    const ParityLayout layout = ParityLayout::choose(uint32_t(payload.size()), uint32_t(pieceSize), redundancy);
     mParity.encode(payload, layout);
+    const uint32_t crc = frameCrc(payload);
     header.pieceOffset = 0;
     header.pieceLength = layout.pieceSize;
     uint8_t bytes[WireHeader::kParitySize];
@@ -122,7 +136,7 @@ bool UdpSender::sendParity(WireHeader header, std::span<const uint8_t> payload, 
     // Row by row across the blocks, so a burst at the end costs each block little.
     for (uint32_t row = 0; row < layout.parityPerBlock; ++row) {
         for (uint32_t block = 0; block < layout.blockCount; ++block) {
-            header.parity = WireHeader::Parity{layout, block, row};
+            header.parity = WireHeader::Parity{layout, block, row, crc};
             header.write(bytes);
             if (!sendPiece(bytes, mParity.piece(block, row).data(), layout.pieceSize)) {
                 whole = false;
@@ -145,10 +159,21 @@ bool UdpSender::sendPiece(std::span<const uint8_t> header, const uint8_t *data, 
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (::sendmsg(mSocket.get(), &message, MSG_NOSIGNAL) >= 0)
             return true;
+        if (errno == ECONNREFUSED)
+            noteRefused();
         if (errno != EINTR && errno != ECONNREFUSED)
             return false;
     }
     return false;
+}
+
+void UdpSender::noteRefused()
+{
+    // The host answers that no one listens on the port: a channel that does not match.
+    const int error = errno;
+    report().problem(ZUN_LOG_WARNING, error, targetText("udp", mResolver.current())
+                         + ": " + errorText(error) + ", no receiver on this port");
+    errno = error;
 }
 
 } // namespace zun

@@ -33,8 +33,11 @@ public:
 
 private:
     bool applyTarget();
+    size_t pieceSizeFor(uint32_t redundancy) const;
+    bool sendParity(WireHeader header, std::span<const uint8_t> payload, size_t pieceSize, uint32_t redundancy);
     bool sendPiece(std::span<const uint8_t> header, const uint8_t *data, size_t length);
-    bool sendParity(WireHeader header, std::span<const uint8_t> payload, size_t pieceSize);
+    bool failTarget(const DestinationResolver::Target &target);
+    void noteRefused();
 
     DestinationResolver mResolver;
     uint64_t mAppliedGeneration = 0;

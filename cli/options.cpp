@@ -1,0 +1,363 @@
+#include "options.h"
+
+#include "sendpreset.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+struct CommandOptions {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")};
+    QCommandLineOption protocol{QStringLiteral("protocol"),
+                                QStringLiteral("udp (unicast or multicast), tcp or memory (same host). Default udp."),
+                                QStringLiteral("udp|tcp|memory")};
+    QCommandLineOption address{QStringLiteral("address"),
+                               QStringLiteral("Where to send: IPv4 address or host name, a multicast group, or "
+                                              "group@interface-address. Default 127.0.0.1."),
+                               QStringLiteral("ADDRESS")};
+    QCommandLineOption channel{QStringLiteral("channel"),
+                               QStringLiteral("Channel N, port N + 10588 (the window's channels). Default 0."),
+                               QStringLiteral("N")};
+    QCommandLineOption port{QStringLiteral("port"), QStringLiteral("Port, instead of --channel."),
+                            QStringLiteral("PORT")};
+    QCommandLineOption size{QStringLiteral("size"), QStringLiteral("Frame size. Default 640x480."),
+                            QStringLiteral("WxH")};
+    QCommandLineOption depth{QStringLiteral("depth"), QStringLiteral("Bits per pixel: 16, 24, 32 or 8 (grey). Default 24."),
+                             QStringLiteral("BITS")};
+    QCommandLineOption fps{QStringLiteral("fps"), QStringLiteral("Frames per second. Default 30."),
+                           QStringLiteral("FPS")};
+    QCommandLineOption jpeg{QStringLiteral("jpeg"),
+                            QStringLiteral("JPEG at compression level 0-100 (quality 100 - level); raw when absent."),
+                            QStringLiteral("LEVEL")};
+    QCommandLineOption redundancy{QStringLiteral("redundancy"),
+                                  QStringLiteral("UDP: parity as a share of each frame's datagrams, 0-100 percent "
+                                                 "(0: none), so the receiver rebuilds lost ones. Default: the "
+                                                 "library's."),
+                                  QStringLiteral("PERCENT")};
+    QCommandLineOption preset{QStringLiteral("preset"),
+                              QStringLiteral("Starts from config entry N (0-99) of the window's settings file; "
+                                             "options given as well win."),
+                              QStringLiteral("N")};
+    QCommandLineOption pattern{QStringLiteral("pattern"),
+                               QStringLiteral("lines: the window's picture, one random line a frame (default). "
+                                              "bars: moving colour bars and the frame number as a block code, "
+                                              "which recv --verify checks."),
+                               QStringLiteral("lines|bars")};
+    QCommandLineOption seconds{QStringLiteral("seconds"), QStringLiteral("Stops after S seconds."),
+                               QStringLiteral("S")};
+    QCommandLineOption frames{QStringLiteral("frames"), QStringLiteral("Stops after N frames."),
+                              QStringLiteral("N")};
+    QCommandLineOption json{QStringLiteral("json"),
+                            QStringLiteral("Prints one JSON object a second and a summary object on stdout; "
+                                           "the progress line goes to stderr.")};
+    QCommandLineOption group{QStringLiteral("group"),
+                             QStringLiteral("UDP: joins multicast group G as well, on the interface with address "
+                                            "IF when given."),
+                             QStringLiteral("G[@IF]")};
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("Rebuilds each frame from its number (send --pattern bars): raw frames "
+                                             "must match exactly, JPEG frames are scored by PSNR; a frame that "
+                                             "fails counts as damaged and fails the run.")};
+    QCommandLineOption minFps{QStringLiteral("min-fps"), QStringLiteral("Fails below FPS frames a second."),
+                              QStringLiteral("FPS")};
+    QCommandLineOption maxLoss{QStringLiteral("max-loss"),
+                               QStringLiteral("Fails when more than PERCENT of the frames sent are lost."),
+                               QStringLiteral("PERCENT")};
+    QCommandLineOption maxLatency{QStringLiteral("max-latency-ms"),
+                                  QStringLiteral("Fails when the 99th percentile of latency passes MS (same host)."),
+                                  QStringLiteral("MS")};
+    QCommandLineOption minPsnr{QStringLiteral("min-psnr"),
+                               QStringLiteral("Fails when a JPEG frame scores below DB (implies --verify)."),
+                               QStringLiteral("DB")};
+    QCommandLineOption expect{QStringLiteral("expect"),
+                              QStringLiteral("Fails when a frame arrives in another size and depth."),
+                              QStringLiteral("WxHxDEPTH")};
+};
+
+// Throws the one-line message of a bad value.
+struct BadValue {
+    QString message;
+};
+
+double number(const QCommandLineParser &parser, const QCommandLineOption &option, double low, double high)
+{
+    bool ok = false;
+    const QString text = parser.value(option);
+    const double value = text.toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
+        throw BadValue{QStringLiteral("--%1 %2: give a number from %3 to %4")
+                           .arg(option.names().constLast(), text).arg(low).arg(high)};
+    return value;
+}
+
+qint64 integer(const QCommandLineParser &parser, const QCommandLineOption &option, qint64 low, qint64 high)
+{
+    bool ok = false;
+    const QString text = parser.value(option);
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < low || value > high)
+        throw BadValue{QStringLiteral("--%1 %2: give a whole number from %3 to %4")
+                           .arg(option.names().constLast(), text).arg(low).arg(high)};
+    return value;
+}
+
+uint16_t depthValue(const QString &name, const QString &text)
+{
+    bool ok = false;
+    const std::optional<uint16_t> depth = depthOfBits(text.toInt(&ok));
+    if (!ok || !depth)
+        throw BadValue{QStringLiteral("--%1 %2: the depth is 16, 24, 32 or 8").arg(name, text)};
+    return *depth;
+}
+
+// "WxH" or "WxHxDEPTH"; the library judges the range of the sizes.
+StreamFormat formatValue(const QString &name, const QString &text, bool withDepth)
+{
+    static const QRegularExpression size(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+    static const QRegularExpression sizeAndDepth(QStringLiteral("^(\\d{1,5})x(\\d{1,5})x(\\d{1,2})$"));
+    const QRegularExpressionMatch match = (withDepth ? sizeAndDepth : size).match(text);
+    const int width = match.captured(1).toInt(), height = match.captured(2).toInt();
+    if (!match.hasMatch() || width > 65535 || height > 65535)
+        throw BadValue{QStringLiteral("--%1 %2: give %3").arg(name, text, withDepth ? QStringLiteral("WIDTHxHEIGHTxDEPTH, like 640x480x24")
+                                                                                     : QStringLiteral("WIDTHxHEIGHT, like 640x480"))};
+    StreamFormat format{uint16_t(width), uint16_t(height), 1, 1};
+    if (withDepth)
+        format.depth = depthValue(name, match.captured(3));
+    return format;
+}
+
+uint32_t protocolValue(const QString &text)
+{
+    if (text == QLatin1String("udp"))
+        return ZUN_PROTOCOL_UDP;
+    if (text == QLatin1String("tcp"))
+        return ZUN_PROTOCOL_TCP;
+    if (text == QLatin1String("memory"))
+        return ZUN_PROTOCOL_MEMORY;
+    throw BadValue{QStringLiteral("--protocol %1: give udp, tcp or memory").arg(text)};
+}
+
+// The settings of one config entry, as the window would start sending them.
+void applyPreset(Options &options, Command command, const QString &settingsPath, int entry)
+{
+    if (!QFileInfo::exists(settingsPath))
+        throw BadValue{QStringLiteral("--preset %1: there is no settings file %2").arg(entry).arg(settingsPath)};
+    const SendPreset preset = readSendPreset(settingsPath, entry);
+    if (!preset.protocol && !preset.channel && !preset.address && !preset.width && !preset.height &&
+        !preset.depth && !preset.compressionType && !preset.compressionLevel)
+        throw BadValue{QStringLiteral("--preset %1: %2 holds no entry %1").arg(entry).arg(settingsPath)};
+    if (preset.protocol) {
+        if (*preset.protocol < ZUN_PROTOCOL_UDP || *preset.protocol > ZUN_PROTOCOL_MEMORY)
+            throw BadValue{QStringLiteral("--preset %1: the entry's protocol %2 is none of 1 to 3")
+                               .arg(entry).arg(*preset.protocol)};
+        options.protocol = uint32_t(*preset.protocol);
+    }
+    if (preset.channel)
+        options.port = kChannelBase + uint32_t(std::max(0, *preset.channel));
+    if (command == Command::Recv)
+        return;
+    if (preset.address)
+        options.address = *preset.address;
+    // As the window: a size of 0 means 128.
+    if (preset.width)
+        options.format.width = uint16_t(*preset.width > 0 ? std::min(*preset.width, 65535) : 128);
+    if (preset.height)
+        options.format.height = uint16_t(*preset.height > 0 ? std::min(*preset.height, 65535) : 128);
+    if (preset.depth) {
+        if (*preset.depth < 0 || *preset.depth > 3)
+            throw BadValue{QStringLiteral("--preset %1: the entry's depth code %2 is none of 0 to 3")
+                               .arg(entry).arg(*preset.depth)};
+        options.format.depth = uint16_t(*preset.depth);
+    }
+    if (preset.compressionType.value_or(0) != 0)
+        options.jpegLevel = uint32_t(std::clamp(preset.compressionLevel.value_or(0), 0, 100));
+    else if (preset.compressionType)
+        options.jpegLevel.reset();
+}
+
+void addOptions(QCommandLineParser &parser, const CommandOptions &o, Command command)
+{
+    parser.addOption(o.help);
+    parser.addOption(o.protocol);
+    if (command == Command::Send)
+        parser.addOptions({o.address, o.redundancy});
+    parser.addOptions({o.channel, o.port});
+    if (command != Command::Recv)
+        parser.addOptions({o.size, o.depth, o.fps, o.jpeg, o.pattern});
+    if (command != Command::Check)
+        parser.addOption(o.preset);
+    parser.addOptions({o.seconds, o.frames, o.json});
+    if (command == Command::Recv)
+        parser.addOptions({o.group, o.verify, o.minFps, o.maxLoss, o.maxLatency, o.minPsnr, o.expect});
+}
+
+void describe(QCommandLineParser &parser, Command command)
+{
+    switch (command) {
+    case Command::Send:
+        parser.setApplicationDescription(
+            QStringLiteral("zunstream send: draws a test picture and streams it at a steady rate.\n"
+                           "Prints frames sent and dropped once a second and a summary at the end."));
+        break;
+    case Command::Recv:
+        parser.setApplicationDescription(QStringLiteral(
+            "zunstream recv: receives a stream and reports once a second and at the end: frames per second,\n"
+            "Mbit/s, frames delivered, dropped, incomplete and rejected, gaps in the frame numbers, latency\n"
+            "(same host only) and jitter. Exits 0 when the thresholds were met, 1 when not, 2 for bad\n"
+            "arguments."));
+        break;
+    case Command::Check:
+        parser.setApplicationDescription(QStringLiteral(
+            "zunstream check: sends flat out and receives in this one process over loopback or memory, and\n"
+            "reports how many frames a second this machine carries at the setting. With --fps, exits 1\n"
+            "when that rate is out of reach. Default 3 seconds."));
+        break;
+    }
+}
+
+const char *commandName(Command command)
+{
+    switch (command) {
+    case Command::Send: return "send";
+    case Command::Recv: return "recv";
+    case Command::Check: return "check";
+    }
+    return "";
+}
+
+} // namespace
+
+QString protocolName(uint32_t protocol)
+{
+    switch (protocol) {
+    case ZUN_PROTOCOL_UDP: return QStringLiteral("udp");
+    case ZUN_PROTOCOL_TCP: return QStringLiteral("tcp");
+    case ZUN_PROTOCOL_MEMORY: return QStringLiteral("memory");
+    default: return QStringLiteral("unknown");
+    }
+}
+
+int depthBits(uint16_t depth)
+{
+    static constexpr int kBits[] = {16, 24, 32, 8};
+    return depth < 4 ? kBits[depth] : 0;
+}
+
+std::optional<uint16_t> depthOfBits(int bits)
+{
+    for (uint16_t depth = 0; depth < 4; ++depth) {
+        if (depthBits(depth) == bits)
+            return depth;
+    }
+    return std::nullopt;
+}
+
+QString commandHelp(Command command)
+{
+    QCommandLineParser parser;
+    const CommandOptions o;
+    describe(parser, command);
+    addOptions(parser, o, command);
+    // The first line names the program as it was started; a command's usage names the command.
+    const QString help = parser.helpText();
+    return QStringLiteral("Usage: zunstream %1 [options]").arg(QLatin1String(commandName(command))) +
+           help.mid(help.indexOf(QLatin1Char('\n')));
+}
+
+ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments, const QString &settingsPath)
+{
+    QCommandLineParser parser;
+    const CommandOptions o;
+    describe(parser, command);
+    addOptions(parser, o, command);
+    ParsedCommandLine result;
+    if (!parser.parse(QStringList{QStringLiteral("zunstream")} + arguments)) {
+        result.text = parser.errorText();
+        return result;
+    }
+    if (parser.isSet(o.help)) {
+        result.outcome = ParsedCommandLine::ShowText;
+        result.text = commandHelp(command);
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.text = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst());
+        return result;
+    }
+
+    // Options a command does not have are never set; asking Qt about them would warn.
+    const QStringList names = parser.optionNames();
+    auto given = [&names](const QCommandLineOption &option) { return names.contains(option.names().constLast()); };
+    Options &options = result.options;
+    options.command = command;
+    if (command == Command::Check)
+        options.seconds = 3;
+    try {
+        if (given(o.preset))
+            applyPreset(options, command, settingsPath, int(integer(parser, o.preset, 0, 99)));
+        if (given(o.protocol))
+            options.protocol = protocolValue(parser.value(o.protocol));
+        if (given(o.address))
+            options.address = parser.value(o.address);
+        if (given(o.channel) && given(o.port))
+            throw BadValue{QStringLiteral("give --channel or --port, not both")};
+        if (given(o.channel))
+            options.port = kChannelBase + uint32_t(integer(parser, o.channel, 0, 65535 - kChannelBase));
+        if (given(o.port))
+            options.port = uint32_t(integer(parser, o.port, 1, 65535));
+        if (given(o.size)) {
+            const StreamFormat size = formatValue(QStringLiteral("size"), parser.value(o.size), false);
+            options.format.width = size.width;
+            options.format.height = size.height;
+        }
+        if (given(o.depth))
+            options.format.depth = depthValue(QStringLiteral("depth"), parser.value(o.depth));
+        if (given(o.fps)) {
+            options.fps = number(parser, o.fps, 0.01, 10000);
+            options.fpsGiven = true;
+        }
+        if (given(o.jpeg))
+            options.jpegLevel = uint32_t(integer(parser, o.jpeg, 0, 100));
+        if (command == Command::Send && given(o.redundancy))
+            options.redundancy = uint32_t(integer(parser, o.redundancy, 0, 100));
+        if (given(o.pattern)) {
+            const QString pattern = parser.value(o.pattern);
+            if (pattern != QLatin1String("lines") && pattern != QLatin1String("bars"))
+                throw BadValue{QStringLiteral("--pattern %1: give lines or bars").arg(pattern)};
+            options.pattern = pattern == QLatin1String("bars") ? Pattern::Bars : Pattern::Lines;
+        }
+        if (given(o.seconds))
+            options.seconds = number(parser, o.seconds, 0.001, 1e9);
+        if (given(o.frames))
+            options.frames = uint64_t(integer(parser, o.frames, 1, std::numeric_limits<qint64>::max()));
+        options.json = given(o.json);
+        if (given(o.group)) {
+            if (options.protocol != ZUN_PROTOCOL_UDP)
+                throw BadValue{QStringLiteral("--group needs --protocol udp")};
+            options.group = parser.value(o.group);
+        }
+        options.verify = given(o.verify) || given(o.minPsnr);
+        Thresholds &t = options.thresholds;
+        if (given(o.minFps))
+            t.minFps = number(parser, o.minFps, 0, 1e6);
+        if (given(o.maxLoss))
+            t.maxLossPercent = number(parser, o.maxLoss, 0, 100);
+        if (given(o.maxLatency))
+            t.maxLatencyMs = number(parser, o.maxLatency, 0, 1e9);
+        if (given(o.minPsnr))
+            t.minPsnr = number(parser, o.minPsnr, 0, 1000);
+        if (given(o.expect))
+            t.expect = formatValue(QStringLiteral("expect"), parser.value(o.expect), true);
+    } catch (const BadValue &bad) {
+        result.text = bad.message;
+        return result;
+    }
+    result.outcome = ParsedCommandLine::Run;
+    return result;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "testpicture.h"
+#include "thresholds.h"
+#include "zunVidStreamLib2.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+enum class Command { Send, Recv, Check };
+
+// Exit codes of every command.
+enum ExitCode { kExitPassed = 0, kExitFailed = 1, kExitUsage = 2 };
+
+// What one command was asked to do, after the preset and the options are merged.
+struct Options {
+    Command command = Command::Send;
+    uint32_t protocol = ZUN_PROTOCOL_UDP;
+    QString address = QStringLiteral("127.0.0.1");
+    QString group; // recv: another multicast group to join, "group[@interface-address]"
+    uint32_t port = 10588;
+    StreamFormat format{640, 480, 1, 1};
+    std::optional<uint32_t> jpegLevel;
+    std::optional<uint32_t> redundancy; // send over UDP: parity percent, the library's default when absent
+    double fps = 30;
+    bool fpsGiven = false;
+    Pattern pattern = Pattern::Lines;
+    double seconds = 0; // 0: until --frames or Ctrl-C
+    uint64_t frames = 0; // 0: until --seconds or Ctrl-C
+    bool json = false;
+    bool verify = false;
+    Thresholds thresholds;
+};
+
+struct ParsedCommandLine {
+    enum Outcome { Run, ShowText, Error } outcome = Error;
+    QString text; // help, version or the error
+    Options options;
+};
+
+// The port of a channel, as the window counts them.
+constexpr uint32_t kChannelBase = 10588;
+
+// Parses everything after the command name; `settingsPath` is the file --preset reads.
+ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments, const QString &settingsPath);
+
+// Help of one command, as --help prints it.
+QString commandHelp(Command command);
+
+QString protocolName(uint32_t protocol);
+// Bits per pixel of a depth code, and back; 0 / empty for unknown ones.
+int depthBits(uint16_t depth);
+std::optional<uint16_t> depthOfBits(int bits);

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "frame.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace zun {
+
+class SourceMonitor;
+
+// What a decoder's source lost, since it was made.
+struct SourceCounters {
+    uint64_t dropped = 0;    // whole frames passed over
+    uint64_t incomplete = 0; // abandoned with pieces missing
+    uint64_t rejected = 0;   // datagrams, messages or slots that failed validation
+    uint64_t repaired = 0;   // frames whole only thanks to parity
+    uint64_t rebuilt = 0;    // data pieces rebuilt from parity
+
+    SourceCounters &operator+=(const SourceCounters &other)
+    {
+        dropped += other.dropped;
+        incomplete += other.incomplete;
+        rejected += other.rejected;
+        repaired += other.repaired;
+        rebuilt += other.rebuilt;
+        return *this;
+    }
+};
+
+// Where a source hands its frames: metadata and payload as carried, and for a raw network
+// frame the buffer itself, which may be taken instead of copied.
+using FrameSink = std::function<void(const FrameMeta &, std::span<const uint8_t>, std::vector<uint8_t> *)>;
+
+// What a source shares with its decoder.
+struct SourceContext {
+    FrameSink sink;
+    SourceMonitor &monitor;
+    const std::atomic<bool> &adaptive;
+};
+
+// Where a decoder's frames come from: a port followed on a thread of the source's own.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // Any thread.
+    virtual SourceCounters counters() const = 0;
+};
+
+} // namespace zun
