@@ -37,6 +37,11 @@ uint32_t openEncoder(const Options &o, const QString &address, QString *why)
         zunDeleteEncoder(encoder);
         return 0;
     }
+    if (o.redundancy && o.protocol == ZUN_PROTOCOL_UDP && !zunSetRedundancy(encoder, *o.redundancy)) {
+        *why = QStringLiteral("the library refuses redundancy %1").arg(*o.redundancy);
+        zunDeleteEncoder(encoder);
+        return 0;
+    }
     const QByteArray destination = address.toLocal8Bit();
     if (!zunSetDestAddress(encoder, destination.constData(), o.port)) {
         *why = o.protocol == ZUN_PROTOCOL_MEMORY

@@ -35,6 +35,11 @@ struct CommandOptions {
     QCommandLineOption jpeg{QStringLiteral("jpeg"),
                             QStringLiteral("JPEG at compression level 0-100 (quality 100 - level); raw when absent."),
                             QStringLiteral("LEVEL")};
+    QCommandLineOption redundancy{QStringLiteral("redundancy"),
+                                  QStringLiteral("UDP: parity as a share of each frame's datagrams, 0-100 percent "
+                                                 "(0: none), so the receiver rebuilds lost ones. Default: the "
+                                                 "library's."),
+                                  QStringLiteral("PERCENT")};
     QCommandLineOption preset{QStringLiteral("preset"),
                               QStringLiteral("Starts from config entry N (0-99) of the window's settings file; "
                                              "options given as well win."),
@@ -181,7 +186,7 @@ void addOptions(QCommandLineParser &parser, const CommandOptions &o, Command com
     parser.addOption(o.help);
     parser.addOption(o.protocol);
     if (command == Command::Send)
-        parser.addOption(o.address);
+        parser.addOptions({o.address, o.redundancy});
     parser.addOptions({o.channel, o.port});
     if (command != Command::Recv)
         parser.addOptions({o.size, o.depth, o.fps, o.jpeg, o.pattern});
@@ -319,6 +324,8 @@ ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments
         }
         if (given(o.jpeg))
             options.jpegLevel = uint32_t(integer(parser, o.jpeg, 0, 100));
+        if (command == Command::Send && given(o.redundancy))
+            options.redundancy = uint32_t(integer(parser, o.redundancy, 0, 100));
         if (given(o.pattern)) {
             const QString pattern = parser.value(o.pattern);
             if (pattern != QLatin1String("lines") && pattern != QLatin1String("bars"))

@@ -24,6 +24,7 @@ struct Options {
     uint32_t port = 10588;
     StreamFormat format{640, 480, 1, 1};
     std::optional<uint32_t> jpegLevel;
+    std::optional<uint32_t> redundancy; // send over UDP: parity percent, the library's default when absent
     double fps = 30;
     bool fpsGiven = false;
     Pattern pattern = Pattern::Lines;

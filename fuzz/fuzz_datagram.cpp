@@ -1,4 +1,5 @@
-// Datagrams as a UDP receiver takes them: header validation, then reassembly.
+// Datagrams as a UDP receiver takes them: header validation, then reassembly and repair
+// from parity pieces.
 // Input: records of [1 byte: clock step in 10 ms][2 bytes: length, big-endian][datagram].
 // Small reassembly limits, so -malloc_limit_mb shows that they hold.
 
@@ -45,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         FUZZ_CHECK(uint64_t(header->pieceOffset) + header->pieceLength <= header->totalLength);
         FUZZ_CHECK(zun::payloadFits(header->meta.format, header->meta.compressed, header->totalLength));
-        if (datagram.size() != zun::WireHeader::kSize + header->pieceLength)
+        if (datagram.size() != header->size() + header->pieceLength)
             continue;
-        const auto result = reassembler.add(*header, datagram.subspan(zun::WireHeader::kSize), now);
+        const auto result = reassembler.add(*header, datagram.subspan(header->size()), now);
         FUZZ_CHECK(reassembler.bytesHeld() <= limits.maxBytes);
         if (result == zun::FrameReassembler::Result::Completed) {
             reassembler.take(frame);

@@ -62,8 +62,8 @@ Bytes message(const zun::FrameMeta &m, const Bytes &payload, uint32_t offset, ui
     h.totalLength = uint32_t(payload.size());
     h.pieceOffset = offset;
     h.pieceLength = length;
-    Bytes out(zun::WireHeader::kSize);
-    h.write(std::span<uint8_t, zun::WireHeader::kSize>(out.data(), zun::WireHeader::kSize));
+    Bytes out(h.size());
+    h.write(out);
     out.insert(out.end(), payload.begin() + offset, payload.begin() + offset + length);
     return out;
 }

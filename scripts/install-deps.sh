@@ -3,7 +3,7 @@
 # more named as arguments, when some are missing and apt-get is there to install them. Elsewhere
 # it names them and returns, so the build goes on and CMake's errors say what is really missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libturbojpeg0-dev libgtest-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libturbojpeg0-dev libisal-dev libgtest-dev
           xvfb xauth iproute2 nftables util-linux clang libclang-rt-14-dev
           dpkg-dev file desktop-file-utils help2man "$@")
 sudo=""

@@ -235,6 +235,20 @@ ZUN_API int32_t zunGetStatus(uint32_t handle, ZunStatus *status)
     return status && withEither(handle, [&](auto &h) { *status = h.status(); }) ? 1 : 0;
 }
 
+ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent)
+{
+    return changeHandle<Encoder>(encoder, int32_t(0),
+                                 [&](Encoder &e) { return e.setRedundancy(percent) ? 1 : 0; });
+}
+
+ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats)
+{
+    return stats && withHandle<Decoder>(decoder, false, [&](Decoder &d) {
+        *stats = d.repairStats();
+        return true;
+    }) ? 1 : 0;
+}
+
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
 {
     return deleteHandle<Decoder>(decoder);

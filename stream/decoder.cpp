@@ -79,10 +79,7 @@ void Decoder::retireSource()
         std::lock_guard lock(mSourceMutex);
         if (!mSource)
             return;
-        const SourceCounters counted = mSource->counters();
-        mRetired.dropped += counted.dropped;
-        mRetired.incomplete += counted.incomplete;
-        mRetired.rejected += counted.rejected;
+        mRetired += mSource->counters();
         old = std::move(mSource);
         mFollower = nullptr;
     }
@@ -192,16 +189,17 @@ Decoder::Info Decoder::info() const
     return mInfo;
 }
 
+SourceCounters Decoder::sourceCounters() const
+{
+    std::lock_guard lock(mSourceMutex);
+    SourceCounters counted = mSource ? mSource->counters() : SourceCounters{};
+    counted += mRetired;
+    return counted;
+}
+
 ZunStreamStats Decoder::stats() const
 {
-    SourceCounters counted;
-    {
-        std::lock_guard lock(mSourceMutex);
-        counted = mSource ? mSource->counters() : SourceCounters{};
-        counted.dropped += mRetired.dropped;
-        counted.incomplete += mRetired.incomplete;
-        counted.rejected += mRetired.rejected;
-    }
+    const SourceCounters counted = sourceCounters();
     ZunStreamStats stats{};
     stats.framesDelivered = mDelivered.load();
     stats.framesDropped = counted.dropped + mBuffer.dropped();
@@ -209,6 +207,12 @@ ZunStreamStats Decoder::stats() const
     stats.packetsRejected = counted.rejected + mUndecodable.load();
     stats.bytesTransferred = mBytes.load();
     return stats;
+}
+
+ZunRepairStats Decoder::repairStats() const
+{
+    const SourceCounters counted = sourceCounters();
+    return {counted.repaired, counted.rebuilt};
 }
 
 void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,

@@ -42,6 +42,7 @@ public:
     // Of the locked or last locked frame; all zero before the first.
     Info info() const;
     ZunStreamStats stats() const;
+    ZunRepairStats repairStats() const;
     ZunStatus status() const { return mMonitor.snapshot(); }
 
 protected:
@@ -53,6 +54,8 @@ private:
     bool listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver);
     // Stops the current source; what it counted stays in the totals.
     void retireSource();
+    // Of the current source and those it replaced.
+    SourceCounters sourceCounters() const;
     void installSource(std::unique_ptr<FrameSource> source, MemoryFollower *follower);
     void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *rawPayload);
     void releaseLocked();

@@ -183,6 +183,15 @@ void Encoder::sendLoop(std::stop_token stop)
     }
 }
 
+bool Encoder::setRedundancy(uint32_t percent)
+{
+    std::lock_guard lock(mNetworkMutex);
+    if (mProtocol != ZUN_PROTOCOL_UDP || percent > 100 || !mNetwork)
+        return false;
+    mNetwork->setRedundancy(percent);
+    return true;
+}
+
 ZunStatus Encoder::status() const
 {
     std::lock_guard lock(mNetworkMutex);

@@ -17,6 +17,18 @@ struct SourceCounters {
     uint64_t dropped = 0;    // whole frames passed over
     uint64_t incomplete = 0; // abandoned with pieces missing
     uint64_t rejected = 0;   // datagrams, messages or slots that failed validation
+    uint64_t repaired = 0;   // frames whole only thanks to parity
+    uint64_t rebuilt = 0;    // data pieces rebuilt from parity
+
+    SourceCounters &operator+=(const SourceCounters &other)
+    {
+        dropped += other.dropped;
+        incomplete += other.incomplete;
+        rejected += other.rejected;
+        repaired += other.repaired;
+        rebuilt += other.rebuilt;
+        return *this;
+    }
 };
 
 // Where a source hands its frames: metadata and payload as carried, and for a raw network

@@ -15,7 +15,7 @@ NetworkSource::NetworkSource(std::unique_ptr<NetworkReceiver> receiver, SourceCo
 
 SourceCounters NetworkSource::counters() const
 {
-    return {mSkipped.load(), mIncomplete.load(), mRejected.load()};
+    return {mSkipped.load(), mIncomplete.load(), mRejected.load(), mRepaired.load(), mRebuilt.load()};
 }
 
 void NetworkSource::run(std::stop_token stop)
@@ -27,6 +27,8 @@ void NetworkSource::run(std::stop_token stop)
         mRejected = counters.packetsRejected;
         mIncomplete = counters.framesIncomplete;
         mSkipped = counters.framesSkipped;
+        mRepaired = counters.framesRepaired;
+        mRebuilt = counters.piecesRebuilt;
         if (got)
             mContext.sink(frame.meta, frame.payload, &frame.payload);
         mContext.monitor.check(counters.packetsRejected, counters.framesIncomplete,

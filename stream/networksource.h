@@ -23,6 +23,8 @@ private:
     std::atomic<uint64_t> mRejected{0};
     std::atomic<uint64_t> mIncomplete{0};
     std::atomic<uint64_t> mSkipped{0};
+    std::atomic<uint64_t> mRepaired{0};
+    std::atomic<uint64_t> mRebuilt{0};
     std::jthread mThread; // last: stops before what it uses goes
 };
 

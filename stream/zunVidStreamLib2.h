@@ -106,6 +106,13 @@ typedef struct ZunStreamStats {
     uint64_t bytesTransferred; /* payload bytes sent or received */
 } ZunStreamStats;
 
+/* Repairs of a UDP decoder, since it was made: a second record, so that ZunStreamStats keeps
+ * its size. */
+typedef struct ZunRepairStats {
+    uint64_t framesRepaired; /* frames made whole only by rebuilding lost pieces from parity */
+    uint64_t piecesRebuilt;  /* data pieces rebuilt from parity */
+} ZunRepairStats;
+
 /* Bytes in one uncompressed frame: height x row length padded to 4 bytes.
  * Returns 0 for a null pointer, an unknown depth or a size that does not fit in 32 bits.
  * Any thread, never waits. */
@@ -204,6 +211,15 @@ ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder);
  * null pointer. Any thread, never waits for other calls. */
 ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats);
 
+/* Sets the parity a UDP encoder adds to each frame, as a share of its pieces in percent
+ * (0 to 100; 0 sends none, the default is 5), so that receivers rebuild lost pieces.
+ * Returns 1, or 0 for a bad handle, a protocol other than UDP or a share over 100. Any thread. */
+ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent);
+
+/* Fills *stats for a decoder handle (all 0 for protocols that need no repair). Returns 1, or
+ * 0 for a bad handle or a null pointer. Any thread. */
+ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats);
+
 /* Fills *status for an encoder or decoder handle: its state and its last problem.
  * Returns 1, or 0 for a bad handle or a null pointer. Any thread, never waits for other
  * calls. */
@@ -228,11 +244,14 @@ ZUN_API void zunSetLogHandler(ZunLogHandler handler, void *user);
 
 #ifdef __cplusplus
 static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
+static_assert(sizeof(ZunStreamStats) == 48, "ZunStreamStats keeps its size");
+static_assert(sizeof(ZunRepairStats) == 16, "ZunRepairStats is two uint64_t");
 static_assert(offsetof(StreamFormat, width) == 0 && offsetof(StreamFormat, height) == 2 &&
                   offsetof(StreamFormat, depth) == 4 && offsetof(StreamFormat, orientation) == 6,
               "StreamFormat field offsets");
 #else
 _Static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
+_Static_assert(sizeof(ZunRepairStats) == 16, "ZunRepairStats is two uint64_t");
 _Static_assert(offsetof(StreamFormat, orientation) == 6, "StreamFormat field offsets");
 #endif
 

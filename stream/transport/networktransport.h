@@ -17,6 +17,8 @@ struct ReceiveCounters {
     uint64_t packetsRejected = 0;  // failed validation: bad header, size, garbage
     uint64_t framesIncomplete = 0; // abandoned with pieces missing
     uint64_t framesSkipped = 0;    // whole, but passed over for a newer one of their stream
+    uint64_t framesRepaired = 0;   // whole only thanks to parity
+    uint64_t piecesRebuilt = 0;    // data pieces rebuilt from parity
 };
 
 // What a sender asks while a frame goes out: whether to give up at once, and whether a
@@ -43,6 +45,9 @@ public:
     virtual bool setPacingRate(uint64_t) { return false; }
     // Before the first send, on the encoder's thread.
     void setWatch(SendWatch watch) { mWatch = std::move(watch); }
+    // Share of parity added to each frame, in percent, where the transport can lose pieces;
+    // any thread.
+    virtual void setRedundancy(uint32_t) {}
 
 protected:
     Status &report() { return mStatus; }

@@ -43,13 +43,38 @@ std::optional<JpegLayout> layoutOfVersion(uint64_t version)
     }
 }
 
+uint8_t versionOf(JpegLayout layout)
+{
+    return layout == JpegLayout::kWhole ? WireHeader::kVersionWholeJpeg : WireHeader::kVersion;
+}
+
+bool readParity(Reader &r, WireHeader &h)
+{
+    const auto blockCount = uint32_t(r.get(2));
+    const auto block = uint32_t(r.get(2));
+    const auto parityPerBlock = uint32_t(r.get(1));
+    const auto row = uint32_t(r.get(1));
+    const auto dataLayout = layoutOfVersion(r.get(1));
+    if (!dataLayout || r.get(1) != 0 || h.pieceOffset != 0)
+        return false;
+    const auto frameCrc = uint32_t(r.get(4));
+    const auto layout = ParityLayout::checked(h.totalLength, h.pieceLength, blockCount, parityPerBlock);
+    if (!layout || block >= blockCount || row >= parityPerBlock)
+        return false;
+    h.meta.jpegLayout = *dataLayout;
+    h.parity = WireHeader::Parity{*layout, block, row, frameCrc};
+    return true;
+}
+
 } // namespace
 
-void WireHeader::write(std::span<uint8_t, kSize> out) const
+void WireHeader::write(std::span<uint8_t> out) const
 {
+    if (out.size() < size())
+        return;
     Writer w(out.data());
     w.put(kMagic, 4);
-    w.put(meta.jpegLayout == JpegLayout::kWhole ? kVersionWholeJpeg : kVersion, 1);
+    w.put(parity ? kParityVersion : versionOf(meta.jpegLayout), 1);
     w.put(meta.compressed ? kFlagCompressed : 0, 1);
     w.put(0, 2); // reserved
     w.put(meta.streamId, 4);
@@ -62,6 +87,15 @@ void WireHeader::write(std::span<uint8_t, kSize> out) const
     w.put(pieceOffset, 4);
     w.put(pieceLength, 4);
     w.put(meta.sendTimeNs, 8);
+    if (!parity)
+        return;
+    w.put(parity->layout.blockCount, 2);
+    w.put(parity->block, 2);
+    w.put(parity->layout.parityPerBlock, 1);
+    w.put(parity->row, 1);
+    w.put(versionOf(meta.jpegLayout), 1); // of the data pieces
+    w.put(0, 1); // reserved
+    w.put(parity->frameCrc, 4);
 }
 
 std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
@@ -71,8 +105,11 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
     Reader r(in.data());
     if (r.get(4) != kMagic)
         return std::nullopt;
-    const auto layout = layoutOfVersion(r.get(1));
-    if (!layout)
+    const uint64_t version = r.get(1);
+    const bool isParity = version == kParityVersion;
+    // A parity piece names its frame's layout further on.
+    const auto layout = isParity ? std::optional(JpegLayout::kStrips) : layoutOfVersion(version);
+    if (!layout || (isParity && in.size() < kParitySize))
         return std::nullopt;
     const uint64_t flags = r.get(1);
     if ((flags & ~uint64_t(kFlagCompressed)) != 0 || r.get(2) != 0)
@@ -100,6 +137,8 @@ std::optional<WireHeader> WireHeader::read(std::span<const uint8_t> in)
         return std::nullopt;
     if (h.pieceLength == 0 || uint64_t(h.pieceOffset) + h.pieceLength > total)
         return std::nullopt;
+    if (isParity && !readParity(r, h))
+        return std::nullopt;
     return h;
 }
 
@@ -109,6 +148,8 @@ const char *WireHeader::rejection(std::span<const uint8_t> in)
         return "too short";
     if (Reader(in.data()).get(4) != kMagic)
         return "bad magic";
+    if (in[4] == kParityVersion && in.size() < kParitySize)
+        return "too short";
     return "bad header";
 }
 

@@ -89,6 +89,7 @@ TEST(Options, BadValuesAreOneLineErrors)
         {QStringLiteral("--channel"), QStringLiteral("-1")},   {QStringLiteral("--port"), QStringLiteral("70000")},
         {QStringLiteral("--channel"), QStringLiteral("1"), QStringLiteral("--port"), QStringLiteral("2")},
         {QStringLiteral("--pattern"), QStringLiteral("zebra")}, {QStringLiteral("--seconds")},
+        {QStringLiteral("--redundancy"), QStringLiteral("101")},
         {QStringLiteral("--verify")}, // a recv option
         {QStringLiteral("stray")},
     };

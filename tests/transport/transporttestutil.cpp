@@ -43,8 +43,8 @@ zun::WireHeader header(const zun::FrameMeta &meta, uint32_t total, uint32_t offs
 
 std::vector<uint8_t> datagram(const zun::WireHeader &header, const std::vector<uint8_t> &payload)
 {
-    std::vector<uint8_t> bytes(zun::WireHeader::kSize);
-    header.write(std::span<uint8_t, zun::WireHeader::kSize>(bytes.data(), zun::WireHeader::kSize));
+    std::vector<uint8_t> bytes(header.size());
+    header.write(bytes);
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     return bytes;
 }

@@ -16,6 +16,12 @@ namespace {
 // Beyond this many slots a run of tiny datagrams is copied instead.
 constexpr size_t kMaxSlots = 256;
 
+// A parity piece's longer header runs on past its slot, so it is never taken in place.
+bool announcesParity(const iovec &headerSlot)
+{
+    return static_cast<const uint8_t *>(headerSlot.iov_base)[4] == WireHeader::kParityVersion;
+}
+
 } // namespace
 
 DatagramReader::DatagramReader()
@@ -78,14 +84,15 @@ void DatagramReader::learnSegment(const WireHeader &header)
 DatagramReader::Outcome DatagramReader::handle(FrameReassembler &reassembler,
                                                std::span<const uint8_t> datagram, uint64_t nowNs)
 {
-    const std::span<const uint8_t> headerSeen = datagram.first(std::min(datagram.size(), WireHeader::kSize));
+    const std::span<const uint8_t> headerSeen = datagram.first(std::min(datagram.size(), WireHeader::kParitySize));
     const auto header = WireHeader::read(headerSeen);
     if (!header)
         return {FrameReassembler::Result::Rejected, WireHeader::rejection(headerSeen)};
-    if (datagram.size() != WireHeader::kSize + header->pieceLength)
+    if (datagram.size() != header->size() + header->pieceLength)
         return {FrameReassembler::Result::Rejected, "length does not match its header"};
-    learnSegment(*header);
-    return {reassembler.add(*header, datagram.subspan(WireHeader::kSize), nowNs), nullptr};
+    if (!header->parity)
+        learnSegment(*header);
+    return {reassembler.add(*header, datagram.subspan(header->size()), nowNs), nullptr};
 }
 
 bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &from,
@@ -136,7 +143,8 @@ bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &fr
     for (size_t at = 0, index = 0; at < total; at += segment, ++index) {
         const size_t length = std::min(segment, total - at);
         if (inPlace && index < slots && at == index * slotSize && length >= WireHeader::kSize
-            && length - WireHeader::kSize <= mParts[2 * index + 1].iov_len) {
+            && length - WireHeader::kSize <= mParts[2 * index + 1].iov_len
+            && !announcesParity(mParts[2 * index])) {
             const std::span<const uint8_t> headerBytes(static_cast<const uint8_t *>(mParts[2 * index].iov_base), WireHeader::kSize);
             const auto header = WireHeader::read(headerBytes);
             if (!header) {

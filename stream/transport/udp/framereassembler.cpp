@@ -28,6 +28,8 @@ FrameReassembler::Result FrameReassembler::add(const WireHeader &header,
     Partial *partial = partialFor(stream, header, nowNs, result);
     if (!partial)
         return result;
+    if (header.parity)
+        return addParity(stream, *partial, header, piece, nowNs);
     std::memcpy(partial->data.data() + header.pieceOffset, piece.data(), piece.size());
     return finishPiece(stream, *partial, header.pieceOffset, header.pieceOffset + header.pieceLength, nowNs);
 }
@@ -99,22 +101,80 @@ FrameReassembler::Result FrameReassembler::finishPiece(Stream &stream, Partial &
                                                        uint32_t end, uint64_t nowNs)
 {
     partial.lastNs = nowNs;
-    const size_t index = size_t(&partial - stream.partials.data());
     if (!insertRange(partial, begin, end)) {
-        dropPartial(stream, index);
+        dropPartial(stream, size_t(&partial - stream.partials.data()));
         mLanding.valid = false;
         return Result::Rejected;
     }
+    // A piece that comes after its block's parity may be the one that makes repair possible.
+    if (partial.parity && partial.covered != partial.total) {
+        const ParityLayout &layout = partial.parity->layout();
+        if (!repair(stream, partial, (begin / layout.pieceSize) % layout.blockCount))
+            return Result::Rejected;
+    }
+    return settle(stream, partial);
+}
+
+FrameReassembler::Result FrameReassembler::addParity(Stream &stream, Partial &partial, const WireHeader &header,
+                                                     std::span<const uint8_t> piece, uint64_t nowNs)
+{
+    const WireHeader::Parity &parity = *header.parity;
+    if (!partial.parity) {
+        // Parity that does not fit is only left unused: the data may still come whole.
+        if (mBytesHeld + parity.layout.parityBytes() > mLimits.maxBytes)
+            return Result::Accepted;
+        partial.parity = std::make_unique<FrameParity>(parity);
+        mBytesHeld += partial.parity->bytes();
+    } else if (!partial.parity->matches(parity)) {
+        return Result::Rejected;
+    }
+    partial.lastNs = nowNs;
+    if (!partial.parity->add(parity.block, parity.row, piece))
+        return Result::Accepted;
+    if (!repair(stream, partial, parity.block))
+        return Result::Rejected;
+    return settle(stream, partial);
+}
+
+bool FrameReassembler::repair(Stream &stream, Partial &partial, uint32_t block)
+{
+    const ParityLayout &layout = partial.parity->layout();
+    const auto rebuilt = partial.parity->repair(block, partial.data, [&](uint32_t index) {
+        const uint32_t begin = index * layout.pieceSize;
+        return covers(partial, begin, begin + layout.pieceLength(index));
+    }, mCode);
+    partial.rebuilt += uint32_t(rebuilt.size());
+    for (uint32_t index : rebuilt) {
+        const uint32_t begin = index * layout.pieceSize;
+        if (!insertRange(partial, begin, begin + layout.pieceLength(index))) {
+            dropPartial(stream, size_t(&partial - stream.partials.data()));
+            mLanding.valid = false;
+            return false;
+        }
+    }
+    return true;
+}
+
+FrameReassembler::Result FrameReassembler::settle(Stream &stream, Partial &partial)
+{
     if (partial.covered != partial.total) {
         mLanding = {true, stream.id, partial.meta.frameNumber, partial.ranges.back().second, 0};
         return Result::Accepted;
     }
     mLanding.valid = false;
+    const size_t index = size_t(&partial - stream.partials.data());
+    // Parity or pieces from elsewhere rebuild the wrong bytes: such a frame is lost, not shown.
+    if (partial.rebuilt > 0 && !partial.parity->isSent(partial.data)) {
+        dropPartial(stream, index);
+        return Result::Rejected;
+    }
     const uint32_t number = partial.meta.frameNumber;
+    mRepaired += partial.rebuilt > 0 ? 1 : 0;
+    mRebuilt += partial.rebuilt;
     recycle(std::move(mCompleted.payload));
     mCompleted.meta = partial.meta;
     mCompleted.payload = std::move(partial.data);
-    mBytesHeld -= partial.total;
+    mBytesHeld -= heldBy(partial);
     stream.partials.erase(stream.partials.begin() + ptrdiff_t(index));
     stream.anyDelivered = true;
     stream.lastDelivered = number;
@@ -123,6 +183,18 @@ FrameReassembler::Result FrameReassembler::finishPiece(Stream &stream, Partial &
             dropPartial(stream, i);
     }
     return Result::Completed;
+}
+
+bool FrameReassembler::covers(const Partial &partial, uint32_t begin, uint32_t end)
+{
+    const auto it = std::lower_bound(partial.ranges.begin(), partial.ranges.end(), begin,
+                                     [](const auto &r, uint32_t value) { return r.second <= value; });
+    return it != partial.ranges.end() && it->first <= begin && it->second >= end;
+}
+
+size_t FrameReassembler::heldBy(const Partial &partial)
+{
+    return partial.total + (partial.parity ? partial.parity->bytes() : 0);
 }
 
 void FrameReassembler::take(EncodedFrame &frame)
@@ -235,7 +307,7 @@ bool FrameReassembler::insertRange(Partial &partial, uint32_t begin, uint32_t en
 void FrameReassembler::dropPartial(Stream &stream, size_t index)
 {
     Partial &partial = stream.partials[index];
-    mBytesHeld -= partial.total;
+    mBytesHeld -= heldBy(partial);
     ++mIncomplete;
     recycle(std::move(partial.data));
     stream.partials.erase(stream.partials.begin() + ptrdiff_t(index));

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "transport/udp/erasurecode.h"
+#include "transport/udp/frameparity.h"
 #include "transport/wireheader.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -27,7 +30,8 @@ public:
     FrameReassembler() = default;
     explicit FrameReassembler(const Limits &limits) : mLimits(limits) {}
 
-    // piece holds exactly header.pieceLength bytes. Completed: take() the frame now.
+    // piece holds exactly header.pieceLength bytes, data or parity. Completed: take() the
+    // frame now.
     Result add(const WireHeader &header, std::span<const uint8_t> piece, uint64_t nowNs);
     // Where the next piece of the frame last added to would go, when it can be received
     // straight into place because nothing from there on has arrived yet; empty otherwise.
@@ -44,6 +48,9 @@ public:
     void expire(uint64_t nowNs);
 
     uint64_t framesIncomplete() const { return mIncomplete; }
+    // Frames completed only thanks to parity, and the data pieces rebuilt from it.
+    uint64_t framesRepaired() const { return mRepaired; }
+    uint64_t piecesRebuilt() const { return mRebuilt; }
     size_t bytesHeld() const { return mBytesHeld; }
 
 private:
@@ -54,6 +61,8 @@ private:
         uint64_t lastNs = 0;
         std::vector<uint8_t> data;
         std::vector<std::pair<uint32_t, uint32_t>> ranges; // received [begin, end), sorted, merged
+        std::unique_ptr<FrameParity> parity;
+        uint32_t rebuilt = 0; // data pieces rebuilt from parity
     };
     struct Stream {
         uint32_t id = 0;
@@ -74,6 +83,13 @@ private:
     // The frame the piece belongs to, started if new; null with why in result.
     Partial *partialFor(Stream &stream, const WireHeader &header, uint64_t nowNs, Result &result);
     Result finishPiece(Stream &stream, Partial &partial, uint32_t begin, uint32_t end, uint64_t nowNs);
+    Result addParity(Stream &stream, Partial &partial, const WireHeader &header,
+                     std::span<const uint8_t> piece, uint64_t nowNs);
+    // Rebuilds what parity allows in block; false when the frame had to be dropped.
+    bool repair(Stream &stream, Partial &partial, uint32_t block);
+    Result settle(Stream &stream, Partial &partial);
+    static bool covers(const Partial &partial, uint32_t begin, uint32_t end);
+    static size_t heldBy(const Partial &partial);
     Stream &streamFor(uint32_t id, uint64_t nowNs);
     Partial *startFrame(Stream &stream, const WireHeader &header, uint64_t nowNs);
     bool insertRange(Partial &partial, uint32_t begin, uint32_t end);
@@ -88,6 +104,9 @@ private:
     Landing mLanding;
     size_t mBytesHeld = 0;
     uint64_t mIncomplete = 0;
+    uint64_t mRepaired = 0;
+    uint64_t mRebuilt = 0;
+    ErasureCode mCode;
 };
 
 } // namespace zun

@@ -230,7 +230,8 @@ std::string UdpReceiver::lastRejection() const
 
 ReceiveCounters UdpReceiver::counters() const
 {
-    return {mRejected, mReassembler.framesIncomplete(), mSkipped};
+    return {mRejected, mReassembler.framesIncomplete(), mSkipped, mReassembler.framesRepaired(),
+            mReassembler.piecesRebuilt()};
 }
 
 } // namespace zun

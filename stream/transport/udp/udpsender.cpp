@@ -1,6 +1,7 @@
 #include "transport/udp/udpsender.h"
 
 #include "transport/destinationstatus.h"
+#include "transport/udp/framecrc.h"
 #include "transport/wireheader.h"
 
 #include <netinet/in.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <chrono>
 #include <thread>
 
@@ -46,7 +48,7 @@ bool UdpSender::applyTarget()
         return false;
     mAppliedGeneration = target.generation;
     mSocket.reset();
-    mPieceSize = 0;
+    mRoom = 0;
     reportTarget(report(), "udp", mResolver, target, ZUN_STATE_SENDING);
     if (target.state != DestinationResolver::State::Ready)
         return false;
@@ -80,12 +82,24 @@ bool UdpSender::applyTarget()
     socklen_t length = sizeof mtu;
     if (getsockopt(fd.get(), IPPROTO_IP, IP_MTU, &mtu, &length) != 0 || mtu <= int(kIpUdpOverhead + WireHeader::kSize))
         mtu = 1500;
-    mPieceSize = std::min(size_t(mtu) - kIpUdpOverhead, kMaxUdpPayload) - WireHeader::kSize;
+    mRoom = std::min(size_t(mtu) - kIpUdpOverhead, kMaxUdpPayload) - WireHeader::kSize;
     mSocket = std::move(fd);
     mBatch.reset();
     if (mNoOffload)
         mBatch.disableOffload();
     return true;
+}
+
+size_t UdpSender::pieceSize() const
+{
+    return pieceSizeFor(mRedundancy.load());
+}
+
+size_t UdpSender::pieceSizeFor(uint32_t redundancy) const
+{
+    if (mRoom == 0 || redundancy == 0)
+        return mRoom;
+    return mRoom - (WireHeader::kParitySize - WireHeader::kSize);
 }
 
 bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
@@ -95,22 +109,48 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     WireHeader header;
     header.meta = meta;
     header.totalLength = uint32_t(payload.size());
-    const size_t pieces = (payload.size() + mPieceSize - 1) / mPieceSize;
-    // Sized before any span points into it.
-    mHeaders.resize(pieces * WireHeader::kSize);
+    const uint32_t redundancy = mRedundancy.load();
+    const size_t pieceSize = pieceSizeFor(redundancy);
+    const size_t pieces = (payload.size() + pieceSize - 1) / pieceSize;
+    std::optional<ParityLayout> layout;
+    if (redundancy > 0)
+        layout = ParityLayout::choose(uint32_t(payload.size()), uint32_t(pieceSize), redundancy);
+    const size_t parityPieces = layout ? size_t(layout->blockCount) * layout->parityPerBlock : 0;
+    // Sized before any span points into it; a slot holds either kind of header.
+    mHeaders.resize((pieces + parityPieces) * WireHeader::kParitySize);
     mDatagrams.clear();
     for (size_t index = 0; index < pieces; ++index) {
-        const size_t offset = index * mPieceSize;
+        const size_t offset = index * pieceSize;
         header.pieceOffset = uint32_t(offset);
-        header.pieceLength = uint32_t(std::min(mPieceSize, payload.size() - offset));
+        header.pieceLength = uint32_t(std::min(pieceSize, payload.size() - offset));
         if (int(index) == mSkippedPiece)
             continue;
-        const std::span<uint8_t, WireHeader::kSize> bytes(mHeaders.data() + index * WireHeader::kSize,
-                                                          WireHeader::kSize);
+        const std::span<uint8_t> bytes(mHeaders.data() + index * WireHeader::kParitySize, WireHeader::kSize);
         header.write(bytes);
         mDatagrams.push_back({bytes, payload.subspan(offset, header.pieceLength)});
     }
+    if (layout)
+        addParity(header, payload, *layout, pieces);
     return sendPaced(meta.sendTimeNs);
+}
+
+void UdpSender::addParity(WireHeader header, std::span<const uint8_t> payload, const ParityLayout &layout,
+                          size_t slot)
+{
+    mParity.encode(payload, layout);
+    const uint32_t crc = frameCrc(payload);
+    header.pieceOffset = 0;
+    header.pieceLength = layout.pieceSize;
+    // Row by row across the blocks, so a burst at the end costs each block little.
+    for (uint32_t row = 0; row < layout.parityPerBlock; ++row) {
+        for (uint32_t block = 0; block < layout.blockCount; ++block, ++slot) {
+            header.parity = WireHeader::Parity{layout, block, row, crc};
+            const std::span<uint8_t> bytes(mHeaders.data() + slot * WireHeader::kParitySize,
+                                           WireHeader::kParitySize);
+            header.write(bytes);
+            mDatagrams.push_back({bytes, mParity.piece(block, row)});
+        }
+    }
 }
 
 bool UdpSender::sendPaced(uint64_t sendTimeNs)
