@@ -1,6 +1,7 @@
 #include "streambench.h"
 
 #include "limits.h"
+#include "netns.h"
 
 #include <algorithm>
 #include <atomic>
@@ -28,9 +29,13 @@ class Link {
 public:
     Link(const StreamConfig &c, const std::vector<uint8_t> &picture) : mConfig(c)
     {
-        mDecoder = zunGetDecoder(c.protocol, &c.format);
-        if (!mDecoder || !zunSetSourceAddress(mDecoder, c.port))
-            return;
+        {
+            // Its socket stays in the namespace it was opened in.
+            InNetns in(c.sourceNetns);
+            mDecoder = zunGetDecoder(c.protocol, &c.format);
+            if (!mDecoder || !zunSetSourceAddress(mDecoder, c.port))
+                return;
+        }
         mEncoder = zunGetEncoder(c.protocol, &c.format);
         if (!mEncoder || !zunSetDestFormat(mEncoder, &c.format, c.compressed, c.level)
             || !zunSetDestAddress(mEncoder, c.address.c_str(), c.port))

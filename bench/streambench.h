@@ -18,6 +18,7 @@ struct StreamConfig {
     uint32_t compressed = 0;
     uint32_t level = 15;
     double seconds = 2;
+    int sourceNetns = -1; // the decoder's network namespace, -1 for this one
 };
 
 struct StreamResult {
