@@ -25,6 +25,7 @@ struct MtuResults {
     Rate offload; // the same through segmentation and receive offload
     StreamResult flatOut;
     StreamResult paced;
+    StreamResult largest; // raw 8192x8192 32-bit at 1 fps
 };
 
 void better(Rate &a, const Rate &b)
@@ -61,7 +62,20 @@ MtuResults measureAt(VethPair &veth, int mtu, const Options &options)
         keepBest(r.flatOut, runPipelined(config, picture, 2));
         keepBest(r.paced, runPaced(config, picture, 30));
     }
+    StreamConfig largest = config;
+    largest.format = {8192, 8192, 2, 1};
+    largest.seconds = std::max(4.0, options.seconds);
+    r.largest = runPaced(largest, linePicture(largest.format, 400), 1);
     return r;
+}
+
+std::string lostText(const StreamResult &r)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "lost %llu of %llu",
+                  static_cast<unsigned long long>(r.sent - std::min(r.sent, r.delivered)),
+                  static_cast<unsigned long long>(r.sent));
+    return text;
 }
 
 void print(const MtuResults &r)
@@ -81,11 +95,9 @@ void print(const MtuResults &r)
                   r.flatOut.fps / kEarlierFps, kEarlierFps,
                   r.mtu == 1500 && (share < 0.4 || r.flatOut.fps < 3 * kEarlierFps) ? "  MISSED" : "");
     printStreamRow("window 2", config, r.flatOut, versus);
-    char lost[64];
-    std::snprintf(lost, sizeof lost, "lost %llu of %llu",
-                  static_cast<unsigned long long>(r.paced.sent - std::min(r.paced.sent, r.paced.delivered)),
-                  static_cast<unsigned long long>(r.paced.sent));
-    printStreamRow("paced 30", config, r.paced, lost);
+    printStreamRow("paced 30", config, r.paced, lostText(r.paced));
+    config.format = {8192, 8192, 2, 1};
+    printStreamRow("paced 1", config, r.largest, lostText(r.largest));
 }
 
 } // namespace
