@@ -42,10 +42,10 @@ public:
             return;
         mOut.resize(zunGetByteSize(&c.format));
         std::memset(mOut.data(), 0, mOut.size());
-        const auto end = Clock::now() + 3s;
+        const auto end = Clock::now() + std::max<Clock::duration>(3s, 3 * c.warmUpPeriod);
         while (Clock::now() < end) {
             zunEncode(mEncoder, picture.data());
-            std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(c.warmUpPeriod);
             if (readOne()) {
                 while (readOne()) {
                 }

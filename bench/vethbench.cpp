@@ -65,6 +65,7 @@ MtuResults measureAt(VethPair &veth, int mtu, const Options &options)
     StreamConfig largest = config;
     largest.format = {8192, 8192, 2, 1};
     largest.seconds = std::max(4.0, options.seconds);
+    largest.warmUpPeriod = std::chrono::milliseconds(1000);
     r.largest = runPaced(largest, linePicture(largest.format, 400), 1);
     return r;
 }
