@@ -178,6 +178,33 @@ TEST(KilledPeers, KilledSenderNeitherHangsNorTearsAFrameAndIsReplaced)
     EXPECT_TRUE(received);
 }
 
+// Child processes that each lock the newest frame and keep it locked, one slot apiece;
+// frame counts the frames encoded meanwhile. Empty, with the failure added, when one fails.
+std::vector<std::unique_ptr<ChildProcess>> startHolders(Encoder &encoder, uint32_t port, const StreamFormat &format,
+                                                        int count, uint32_t &frame)
+{
+    std::vector<std::unique_ptr<ChildProcess>> holders;
+    for (int i = 0; i < count; ++i) {
+        holders.push_back(std::make_unique<ChildProcess>(
+            peer({"hold", "--protocol", "3", "--port", str(port), "--from", str(frame)})));
+        if (const std::string ready = holders.back()->readLine(5s); ready != "ready") {
+            ADD_FAILURE() << "holder " << i << " said '" << ready << "'";
+            return {};
+        }
+        std::string line;
+        const auto end = Clock::now() + 5s;
+        while (line.empty() && Clock::now() < end) {
+            encoder.encode(zuntest::makeFrame(format, frame++).data());
+            line = holders.back()->readLine(20ms);
+        }
+        if (line.rfind("locked", 0) != 0) {
+            ADD_FAILURE() << "holder " << i << " said '" << line << "'";
+            return {};
+        }
+    }
+    return holders;
+}
+
 TEST(KilledPeers, ReadersKilledWithFramesLockedLeaveNoPinBehind)
 {
     const uint32_t port = kKilledReaders;
@@ -186,19 +213,9 @@ TEST(KilledPeers, ReadersKilledWithFramesLockedLeaveNoPinBehind)
     Encoder encoder(format, port);
     ASSERT_TRUE(encoder.addressed());
     // Each holder locks the newest frame and keeps it: together they hold every slot.
-    std::vector<std::unique_ptr<ChildProcess>> holders;
     uint32_t frame = 0;
-    for (int i = 0; i < 6; ++i) {
-        holders.push_back(std::make_unique<ChildProcess>(peer({"hold", "--protocol", "3", "--port", str(port), "--from", str(frame)})));
-        ASSERT_EQ(holders.back()->readLine(5s), "ready");
-        std::string line;
-        const auto end = Clock::now() + 5s;
-        while (line.empty() && Clock::now() < end) {
-            encoder.encode(zuntest::makeFrame(format, frame++).data());
-            line = holders.back()->readLine(20ms);
-        }
-        ASSERT_EQ(line.rfind("locked", 0), 0u) << line;
-    }
+    auto holders = startHolders(encoder, port, format, 6, frame);
+    ASSERT_EQ(holders.size(), 6u);
     ZunStreamStats before{}, after{};
     zunGetStreamStats(encoder.handle(), &before);
     encoder.encode(zuntest::makeFrame(format, frame++).data());
@@ -228,19 +245,9 @@ TEST(KilledPeers, KilledReadersPinsGoAtTheNextFrame)
     const StreamFormat format{64, 48, 1, 1};
     Encoder encoder(format, port);
     ASSERT_TRUE(encoder.addressed());
-    std::vector<std::unique_ptr<ChildProcess>> holders;
     uint32_t frame = 0;
-    for (int i = 0; i < 5; ++i) {
-        holders.push_back(std::make_unique<ChildProcess>(peer({"hold", "--protocol", "3", "--port", str(port), "--from", str(frame)})));
-        ASSERT_EQ(holders.back()->readLine(5s), "ready");
-        std::string line;
-        const auto end = Clock::now() + 5s;
-        while (line.empty() && Clock::now() < end) {
-            encoder.encode(zuntest::makeFrame(format, frame++).data());
-            line = holders.back()->readLine(20ms);
-        }
-        ASSERT_EQ(line.rfind("locked", 0), 0u) << line;
-    }
+    auto holders = startHolders(encoder, port, format, 5, frame);
+    ASSERT_EQ(holders.size(), 5u);
     holders.clear(); // SIGKILL, each with its frame still locked
     Decoder lagging(port);
     std::this_thread::sleep_for(30ms);
