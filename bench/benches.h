@@ -38,5 +38,7 @@ void printStreamRow(const char *mode, const StreamConfig &config, const StreamRe
 void runMemoryBench(const Options &options);
 void runNetworkBench(const Options &options);
 void runJpegBench(const Options &options);
+// Needs root (or CAP_NET_ADMIN) for its namespace and veth pair; says so and returns elsewhere.
+void runVethBench(const Options &options);
 
 } // namespace bench

@@ -1,8 +1,8 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg]
-//   (each run S seconds, default 2; best of N, default 3; all transports by default)
+//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|veth]
+//   (each run S seconds, default 2; best of N, default 3; all but veth by default)
 
 #include "benches.h"
 #include "picture.h"
@@ -119,6 +119,8 @@ int main(int argc, char **argv)
         bench::runNetworkBench(options);
     if (only.empty() || only == "jpeg")
         bench::runJpegBench(options);
+    if (only == "veth")
+        bench::runVethBench(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "benches.h"
 #include "picture.h"
+#include "udplimit.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -28,11 +29,6 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct Rate {
-    double sent = 0;
-    double received = 0;
-};
-
 sockaddr_in loopback(uint16_t port)
 {
     sockaddr_in addr{};
@@ -40,57 +36,6 @@ sockaddr_in loopback(uint16_t port)
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return addr;
-}
-
-// Bytes per second one UDP socket pair moves through loopback with datagrams of this size:
-// what the sender puts out and what the receiver, one recv per datagram, takes in.
-Rate udpLimit(size_t datagram, bool batched, double seconds)
-{
-    const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int tx = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int size = 32 << 20;
-    setsockopt(rx, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
-    const timeval tick{0, 100000};
-    setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
-    auto addr = loopback(kPort);
-    ::bind(rx, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    ::connect(tx, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    std::atomic<bool> stop{false};
-    std::atomic<uint64_t> received{0};
-    std::thread reader([&] {
-        std::vector<char> buf(65536);
-        while (!stop) {
-            const ssize_t n = ::recv(rx, buf.data(), buf.size(), 0);
-            if (n > 0)
-                received += uint64_t(n);
-        }
-    });
-    std::vector<char> buf(datagram, 'x');
-    constexpr int kBatch = 32;
-    iovec part{buf.data(), buf.size()};
-    mmsghdr batch[kBatch]{};
-    for (auto &m : batch) {
-        m.msg_hdr.msg_iov = &part;
-        m.msg_hdr.msg_iovlen = 1;
-    }
-    uint64_t sent = 0;
-    const auto start = Clock::now();
-    while (secondsSince(start) < seconds) {
-        if (batched) {
-            for (int i = 0; i < 2; ++i)
-                sent += uint64_t(std::max(0, ::sendmmsg(tx, batch, kBatch, 0))) * datagram;
-        } else {
-            for (int i = 0; i < 2 * kBatch; ++i)
-                sent += ::send(tx, buf.data(), buf.size(), 0) > 0 ? datagram : 0;
-        }
-    }
-    const double elapsed = secondsSince(start);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    stop = true;
-    reader.join();
-    ::close(rx);
-    ::close(tx);
-    return {double(sent) / elapsed, double(received) / elapsed};
 }
 
 double tcpLimit(double seconds)
@@ -136,9 +81,14 @@ struct NetworkLimits {
 NetworkLimits measureNetworkLimits(double seconds)
 {
     NetworkLimits l;
-    l.udpSmall = udpLimit(1472, false, seconds);
-    l.udpBatched = udpLimit(1472, true, seconds);
-    l.udpLarge = udpLimit(65000, false, seconds);
+    UdpLimitSetup setup;
+    setup.to = loopback(kPort);
+    l.udpSmall = udpLimit(setup, seconds);
+    setup.mode = UdpLimitSetup::Mode::Sendmmsg;
+    l.udpBatched = udpLimit(setup, seconds);
+    setup.mode = UdpLimitSetup::Mode::OneByOne;
+    setup.datagram = 65000;
+    l.udpLarge = udpLimit(setup, seconds);
     l.tcp = tcpLimit(seconds);
     return l;
 }

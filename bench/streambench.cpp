@@ -1,6 +1,7 @@
 #include "streambench.h"
 
 #include "limits.h"
+#include "netns.h"
 
 #include <algorithm>
 #include <atomic>
@@ -28,19 +29,23 @@ class Link {
 public:
     Link(const StreamConfig &c, const std::vector<uint8_t> &picture) : mConfig(c)
     {
-        mDecoder = zunGetDecoder(c.protocol, &c.format);
-        if (!mDecoder || !zunSetSourceAddress(mDecoder, c.port))
-            return;
+        {
+            // Its socket stays in the namespace it was opened in.
+            InNetns in(c.sourceNetns);
+            mDecoder = zunGetDecoder(c.protocol, &c.format);
+            if (!mDecoder || !zunSetSourceAddress(mDecoder, c.port))
+                return;
+        }
         mEncoder = zunGetEncoder(c.protocol, &c.format);
         if (!mEncoder || !zunSetDestFormat(mEncoder, &c.format, c.compressed, c.level)
             || !zunSetDestAddress(mEncoder, c.address.c_str(), c.port))
             return;
         mOut.resize(zunGetByteSize(&c.format));
         std::memset(mOut.data(), 0, mOut.size());
-        const auto end = Clock::now() + 3s;
+        const auto end = Clock::now() + std::max<Clock::duration>(3s, 3 * c.warmUpPeriod);
         while (Clock::now() < end) {
             zunEncode(mEncoder, picture.data());
-            std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(c.warmUpPeriod);
             if (readOne()) {
                 // A frame still being decoded would leave a lockstep run one frame behind,
                 // timing each frame from the send of the one before.

@@ -4,6 +4,7 @@
 
 #include "zunVidStreamLib2.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ struct StreamConfig {
     uint32_t compressed = 0;
     uint32_t level = 15;
     double seconds = 2;
+    int sourceNetns = -1; // the decoder's network namespace, -1 for this one
+    // Between frames until the first arrives: frames far larger than a socket buffer only
+    // arrive paced, at the rate they are meant to come.
+    std::chrono::milliseconds warmUpPeriod{10};
 };
 
 struct StreamResult {

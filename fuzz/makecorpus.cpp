@@ -181,6 +181,39 @@ void segmentSeeds(const fs::path &dir)
 
 } // namespace
 
+// A record of the coalesced target: the segment size and a run of datagrams of that size.
+void run(Bytes &out, const std::vector<Bytes> &datagrams)
+{
+    Bytes bytes;
+    for (const Bytes &d : datagrams)
+        bytes.insert(bytes.end(), d.begin(), d.end());
+    const size_t segment = datagrams.empty() ? 0 : datagrams.front().size();
+    for (size_t value : {segment, bytes.size()}) {
+        out.push_back(uint8_t(value >> 8));
+        out.push_back(uint8_t(value));
+    }
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+void coalescedSeeds(const fs::path &dir)
+{
+    const StreamFormat f{40, 30, 1, 1};
+    const Bytes raw = picture(f, 3);
+    const zun::FrameMeta m = meta(f, false, 1, 11);
+    std::vector<Bytes> all;
+    for (uint32_t at = 0; at < raw.size(); at += 400)
+        all.push_back(message(m, raw, at, std::min<uint32_t>(400, uint32_t(raw.size()) - at)));
+    Bytes inOrder;
+    run(inOrder, {all.begin(), all.begin() + 4});
+    run(inOrder, {all.begin() + 4, all.end()});
+    save(dir, "raw-two-runs", inOrder);
+    Bytes mixed;
+    run(mixed, {all[0], all[1]});
+    run(mixed, {all[3], all[2], all[2], all[4], all[5]});
+    run(mixed, {all.begin() + 6, all.end()});
+    save(dir, "raw-reordered-run", mixed);
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 2) {
@@ -189,6 +222,7 @@ int main(int argc, char **argv)
     }
     const fs::path root = argv[1];
     datagramSeeds(root / "datagram");
+    coalescedSeeds(root / "coalesced");
     tcpSeeds(root / "tcpmessage");
     jpegSeeds(root / "jpegpayload");
     segmentSeeds(root / "shmsegment");

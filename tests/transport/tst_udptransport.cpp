@@ -314,6 +314,11 @@ private:
 
 TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // There the receiver clears each fresh 256 MiB frame too slowly to keep up with any rate
+    // a second of frames allows; the plain build checks it.
+    GTEST_SKIP() << "needs a receiver at full speed";
+#endif
     // Each frame is eight times the receiver's socket buffer: sent as one burst, none arrives.
     zun::UdpReceiver receiver;
     ASSERT_TRUE(receiver.listen(21016));

@@ -124,17 +124,41 @@ bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &fr
                 segment = size_t(size);
         }
     }
+    deliver(total, segment, slots, reassembler, onDatagram);
+    return true;
+}
+
+void DatagramReader::take(std::span<const uint8_t> bytes, size_t segment, FrameReassembler &reassembler,
+                          const OnDatagram &onDatagram)
+{
+    const size_t slots = prepare(reassembler);
+    size_t done = 0;
+    for (const iovec &part : mParts) {
+        const size_t length = std::min(part.iov_len, bytes.size() - done);
+        std::memcpy(part.iov_base, bytes.data() + done, length);
+        done += length;
+    }
+    if (done < bytes.size()) {
+        onDatagram({FrameReassembler::Result::Rejected, "length does not match its header"});
+        return;
+    }
+    deliver(bytes.size(), segment ? segment : bytes.size(), slots, reassembler, onDatagram);
+}
+
+void DatagramReader::deliver(size_t total, size_t segment, size_t slots, FrameReassembler &reassembler,
+                             const OnDatagram &onDatagram)
+{
     if (segment < total)
         mCoalesced += (total + segment - 1) / segment;
     const uint64_t now = monotonicNowNs();
     if (total == 0) {
         onDatagram(handle(reassembler, {}, now));
-        return true;
+        return;
     }
     if (slots == 0) {
         for (size_t at = 0; at < total; at += segment)
             onDatagram(handle(reassembler, std::span<const uint8_t>(mCopy.data() + at, std::min(segment, total - at)), now));
-        return true;
+        return;
     }
     // Slot i's header and payload came as laid out when the segments have the guessed size.
     const size_t slotSize = mParts[0].iov_len + mParts[1].iov_len;
@@ -173,7 +197,6 @@ bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &fr
         }
         onDatagram(handle(reassembler, std::span<const uint8_t>(mCopy.data() + (at - copyStart), length), now));
     }
-    return true;
 }
 
 } // namespace zun

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 namespace zun {
@@ -34,6 +35,10 @@ public:
     static bool enableOffload(int fd);
     // False when nothing is waiting.
     bool read(int fd, FrameReassembler &reassembler, sockaddr_in &from, const OnDatagram &onDatagram);
+    // As read, for bytes the caller has: a run of datagrams of segment bytes each but the
+    // last (0: one datagram), laid out in the buffer as the kernel would.
+    void take(std::span<const uint8_t> bytes, size_t segment, FrameReassembler &reassembler,
+              const OnDatagram &onDatagram);
 
     // Datagrams that came coalesced with others, and those received straight into their frame.
     uint64_t coalesced() const { return mCoalesced; }
@@ -42,6 +47,8 @@ public:
 private:
     // Lays out the buffer for the next message; returns how many header slots it has.
     size_t prepare(FrameReassembler &reassembler);
+    void deliver(size_t total, size_t segment, size_t slots, FrameReassembler &reassembler,
+                 const OnDatagram &onDatagram);
     void copyOut(size_t from, size_t length, std::vector<uint8_t> &to) const;
     Outcome handle(FrameReassembler &reassembler, std::span<const uint8_t> datagram, uint64_t nowNs);
     void learnSegment(const WireHeader &header);

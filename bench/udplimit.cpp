@@ -1,0 +1,125 @@
+#include "udplimit.h"
+
+#include "netns.h"
+
+#include <netinet/udp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#ifndef UDP_SEGMENT
+#define UDP_SEGMENT 103
+#endif
+#ifndef UDP_GRO
+#define UDP_GRO 104
+#endif
+
+namespace bench {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kBatch = 32;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int openReceiver(const UdpLimitSetup &setup)
+{
+    InNetns in(setup.receiverNetns);
+    const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int size = 32 << 20;
+    setsockopt(rx, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    const timeval tick{0, 100000};
+    setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    if (setup.mode == UdpLimitSetup::Mode::Offload) {
+        const int on = 1;
+        setsockopt(rx, SOL_UDP, UDP_GRO, &on, sizeof on);
+    }
+    ::bind(rx, reinterpret_cast<const sockaddr *>(&setup.to), sizeof setup.to);
+    return rx;
+}
+
+// One burst of the sender's mode; bytes that went.
+uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf)
+{
+    const size_t datagram = setup.datagram;
+    uint64_t sent = 0;
+    switch (setup.mode) {
+    case UdpLimitSetup::Mode::OneByOne:
+        for (int i = 0; i < kBatch; ++i)
+            sent += ::send(tx, buf.data(), datagram, 0) > 0 ? datagram : 0;
+        break;
+    case UdpLimitSetup::Mode::Sendmmsg: {
+        iovec part{buf.data(), datagram};
+        mmsghdr batch[kBatch]{};
+        for (auto &m : batch) {
+            m.msg_hdr.msg_iov = &part;
+            m.msg_hdr.msg_iovlen = 1;
+        }
+        sent += uint64_t(std::max(0, ::sendmmsg(tx, batch, kBatch, 0))) * datagram;
+        break;
+    }
+    case UdpLimitSetup::Mode::Offload: {
+        const size_t segments = std::max<size_t>(1, 64000 / datagram);
+        iovec part{buf.data(), segments * datagram};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint16_t))]{};
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = SOL_UDP;
+        c->cmsg_type = UDP_SEGMENT;
+        c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+        const uint16_t size = uint16_t(datagram);
+        std::memcpy(CMSG_DATA(c), &size, sizeof size);
+        for (int i = 0; i < 4; ++i)
+            sent += ::sendmsg(tx, &message, 0) > 0 ? part.iov_len : 0;
+        break;
+    }
+    }
+    return sent;
+}
+
+} // namespace
+
+Rate udpLimit(const UdpLimitSetup &setup, double seconds)
+{
+    const int rx = openReceiver(setup);
+    const int tx = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ::connect(tx, reinterpret_cast<const sockaddr *>(&setup.to), sizeof setup.to);
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> received{0};
+    std::thread reader([&] {
+        std::vector<char> buf(65536);
+        while (!stop) {
+            const ssize_t n = ::recv(rx, buf.data(), buf.size(), 0);
+            if (n > 0)
+                received += uint64_t(n);
+        }
+    });
+    std::vector<char> buf(65536, 'x');
+    uint64_t sent = 0;
+    const auto start = Clock::now();
+    while (secondsSince(start) < seconds)
+        sent += sendSome(tx, setup, buf);
+    const double elapsed = secondsSince(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    reader.join();
+    ::close(rx);
+    ::close(tx);
+    return {double(sent) / elapsed, double(received) / elapsed};
+}
+
+} // namespace bench
