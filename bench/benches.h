@@ -38,5 +38,6 @@ void printStreamRow(const char *mode, const StreamConfig &config, const StreamRe
 void runMemoryBench(const Options &options);
 void runNetworkBench(const Options &options);
 void runJpegBench(const Options &options);
+void runParityBench(const Options &options);
 
 } // namespace bench

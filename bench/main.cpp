@@ -1,7 +1,7 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg]
+//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|parity]
 //   (each run S seconds, default 2; best of N, default 3; all transports by default)
 
 #include "benches.h"
@@ -119,6 +119,8 @@ int main(int argc, char **argv)
         bench::runNetworkBench(options);
     if (only.empty() || only == "jpeg")
         bench::runJpegBench(options);
+    if (only.empty() || only == "parity")
+        bench::runParityBench(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());
     return 0;
 }
