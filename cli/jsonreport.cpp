@@ -44,6 +44,15 @@ QJsonValue count(uint64_t value)
     return QJsonValue(qint64(value));
 }
 
+// The library's four counters, as "delivered" .. "rejected" followed by suffix.
+void putCounters(QJsonObject &o, const Counters &c, const QString &suffix = {})
+{
+    o[QStringLiteral("delivered") + suffix] = count(c.delivered);
+    o[QStringLiteral("dropped") + suffix] = count(c.dropped);
+    o[QStringLiteral("incomplete") + suffix] = count(c.incomplete);
+    o[QStringLiteral("rejected") + suffix] = count(c.rejected);
+}
+
 } // namespace
 
 namespace jsonreport {
@@ -59,14 +68,8 @@ QJsonObject recvSecond(const SecondFigures &s, const LinkStatus &status)
     o[QStringLiteral("fps")] = rounded(s.fps);
     o[QStringLiteral("wire_mbps")] = rounded(s.wireMbps);
     o[QStringLiteral("picture_mbps")] = rounded(s.pictureMbps);
-    o[QStringLiteral("delivered")] = count(s.counters.delivered);
-    o[QStringLiteral("dropped")] = count(s.counters.dropped);
-    o[QStringLiteral("incomplete")] = count(s.counters.incomplete);
-    o[QStringLiteral("rejected")] = count(s.counters.rejected);
-    o[QStringLiteral("delivered_total")] = count(s.countersTotal.delivered);
-    o[QStringLiteral("dropped_total")] = count(s.countersTotal.dropped);
-    o[QStringLiteral("incomplete_total")] = count(s.countersTotal.incomplete);
-    o[QStringLiteral("rejected_total")] = count(s.countersTotal.rejected);
+    putCounters(o, s.counters);
+    putCounters(o, s.countersTotal, QStringLiteral("_total"));
     o[QStringLiteral("gaps")] = count(s.gaps);
     o[QStringLiteral("gaps_total")] = count(s.gapsTotal);
     putLatency(o, s.latency, s.clockShared);
@@ -94,10 +97,7 @@ QJsonObject recvSummary(const RunSummary &r, const QStringList &failures)
     o[QStringLiteral("fps")] = rounded(r.fps);
     o[QStringLiteral("lost")] = count(r.lost);
     o[QStringLiteral("loss_percent")] = rounded(r.lossPercent);
-    o[QStringLiteral("delivered")] = count(r.counters.delivered);
-    o[QStringLiteral("dropped")] = count(r.counters.dropped);
-    o[QStringLiteral("incomplete")] = count(r.counters.incomplete);
-    o[QStringLiteral("rejected")] = count(r.counters.rejected);
+    putCounters(o, r.counters);
     o[QStringLiteral("wire_mbps")] = rounded(r.wireMbps);
     o[QStringLiteral("picture_mbps")] = rounded(r.pictureMbps);
     putLatency(o, r.latency, r.clockShared);
