@@ -40,5 +40,6 @@ void runNetworkBench(const Options &options);
 void runJpegBench(const Options &options);
 // Needs root (or CAP_NET_ADMIN) for its namespace and veth pair; says so and returns elsewhere.
 void runVethBench(const Options &options);
+void runParityBench(const Options &options);
 
 } // namespace bench

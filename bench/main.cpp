@@ -1,7 +1,7 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|veth]
+//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|parity|veth]
 //   (each run S seconds, default 2; best of N, default 3; all but veth by default)
 
 #include "benches.h"
@@ -121,6 +121,8 @@ int main(int argc, char **argv)
         bench::runJpegBench(options);
     if (only == "veth")
         bench::runVethBench(options);
+    if (only.empty() || only == "parity")
+        bench::runParityBench(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "format.h"
 #include "jpegcodec.h"
 #include "transport/memory/shmlayout.h"
+#include "transport/udp/framecrc.h"
+#include "transport/udp/parityencoder.h"
 #include "transport/wireheader.h"
 
 #include <cstdio>
@@ -87,6 +89,28 @@ void pieces(Bytes &out, const zun::FrameMeta &m, const Bytes &payload, uint32_t 
     }
 }
 
+// The parity pieces a sender adds, percent of the data pieces.
+void parity(Bytes &out, const zun::FrameMeta &m, const Bytes &payload, uint32_t piece, uint32_t percent)
+{
+    const auto layout = zun::ParityLayout::choose(uint32_t(payload.size()), piece, percent);
+    zun::ParityEncoder encoder;
+    encoder.encode(payload, layout);
+    zun::WireHeader h;
+    h.meta = m;
+    h.totalLength = uint32_t(payload.size());
+    h.pieceLength = layout.pieceSize;
+    for (uint32_t row = 0; row < layout.parityPerBlock; ++row) {
+        for (uint32_t block = 0; block < layout.blockCount; ++block) {
+            h.parity = zun::WireHeader::Parity{layout, block, row, zun::frameCrc(payload)};
+            Bytes datagram(h.size());
+            h.write(datagram);
+            const auto bytes = encoder.piece(block, row);
+            datagram.insert(datagram.end(), bytes.begin(), bytes.end());
+            record(out, 0, datagram);
+        }
+    }
+}
+
 void save(const fs::path &dir, const std::string &name, const Bytes &bytes)
 {
     fs::create_directories(dir);
@@ -106,6 +130,14 @@ void datagramSeeds(const fs::path &dir)
     pieces(two, meta(small, false, 9, 9), raw, 48);
     pieces(two, meta(mid, true, 6, 8), compressed, 200);
     save(dir, "jpeg-loss-two-streams", two);
+    // Lost pieces rebuilt from parity: a raw frame with its short last piece lost, and a JPEG
+    // one whose parity comes before its data.
+    Bytes three;
+    pieces(three, meta(small, false, 2, 7), raw, 20, 2);
+    parity(three, meta(small, false, 2, 7), raw, 20, 50);
+    parity(three, meta(mid, true, 7, 8), compressed, 100, 20);
+    pieces(three, meta(mid, true, 7, 8), compressed, 100, 3);
+    save(dir, "parity-repairs", three);
 }
 
 void tcpSeeds(const fs::path &dir)

@@ -212,12 +212,13 @@ ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder);
 ZUN_API int32_t zunGetStreamStats(uint32_t handle, ZunStreamStats *stats);
 
 /* Sets the parity a UDP encoder adds to each frame, as a share of its pieces in percent
- * (0 to 100; 0 sends none, the default is 5), so that receivers rebuild lost pieces.
- * Returns 1, or 0 for a bad handle, a protocol other than UDP or a share over 100. Any thread. */
+ * (0 to 100; 0 sends none, the default is 5), so that receivers rebuild lost pieces; from the
+ * next frame sent. Returns 1, or 0 for a bad handle, a protocol other than UDP or a share over
+ * 100. Any thread; waits for other changing calls on this encoder. */
 ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent);
 
 /* Fills *stats for a decoder handle (all 0 for protocols that need no repair). Returns 1, or
- * 0 for a bad handle or a null pointer. Any thread. */
+ * 0 for a bad handle, an encoder or a null pointer. Any thread, never waits for other calls. */
 ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats);
 
 /* Fills *status for an encoder or decoder handle: its state and its last problem.

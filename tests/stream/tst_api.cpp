@@ -67,7 +67,10 @@ void expectRefusedEverywhere(uint32_t encoderLike, uint32_t decoderLike)
     EXPECT_EQ(zunSetDestFormat(encoderLike, &format, 0, 0), 0);
     EXPECT_EQ(zunSetDestAddress(encoderLike, "127.0.0.1", kPort), 0);
     EXPECT_EQ(zunEncode(encoderLike, pixels.data()), 0);
+    EXPECT_EQ(zunSetRedundancy(encoderLike, 10), 0);
     EXPECT_EQ(zunDeleteEncoder(encoderLike), 0);
+    ZunRepairStats repairs{};
+    EXPECT_EQ(zunGetRepairStats(decoderLike, &repairs), 0);
     EXPECT_EQ(zunSetSourceAddress(decoderLike, kPort), 0);
     EXPECT_EQ(zunSetAdaptiveBuffer(decoderLike, 1), 0);
     EXPECT_EQ(zunLockReadBuffer(decoderLike, 0), nullptr);
@@ -119,6 +122,11 @@ TEST(Api, NullPointersAndBadPortsAreRefused)
     EXPECT_EQ(zunSetDestAddress(e, "127.0.0.1", 70000), 0);
     EXPECT_EQ(zunEncode(e, nullptr), 0);
     EXPECT_EQ(zunGetStreamStats(e, nullptr), 0);
+    EXPECT_EQ(zunSetRedundancy(e, 5), 0) << "memory loses no pieces";
+    zuntest::Encoder udp(format, kPort, 0, 15, ZUN_PROTOCOL_UDP);
+    EXPECT_EQ(zunSetRedundancy(udp.handle(), 0), 1);
+    EXPECT_EQ(zunSetRedundancy(udp.handle(), 100), 1);
+    EXPECT_EQ(zunSetRedundancy(udp.handle(), 101), 0);
 
     zuntest::Decoder decoder(kPort + 1);
     EXPECT_EQ(zunSetSourceAddress(decoder.handle(), 0), 0);
@@ -126,6 +134,10 @@ TEST(Api, NullPointersAndBadPortsAreRefused)
     EXPECT_EQ(zunLockReadBuffer(decoder.handle(), 0), nullptr) << "nothing sent there";
     EXPECT_EQ(zunUnlockReadBuffer(decoder.handle()), 0) << "nothing locked";
     EXPECT_EQ(zunGetCompressedFrameSize(decoder.handle()), 0u);
+    EXPECT_EQ(zunGetRepairStats(decoder.handle(), nullptr), 0);
+    ZunRepairStats repairs{7, 7};
+    EXPECT_EQ(zunGetRepairStats(decoder.handle(), &repairs), 1);
+    EXPECT_EQ(repairs.framesRepaired + repairs.piecesRebuilt, 0u);
 }
 
 TEST(Api, EncodeWithoutDestinationFails)

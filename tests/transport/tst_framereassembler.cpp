@@ -1,4 +1,6 @@
+#include "transport/udp/framecrc.h"
 #include "transport/udp/framereassembler.h"
+#include "transport/udp/parityencoder.h"
 #include "transporttestutil.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +36,61 @@ std::vector<Piece> cut(const zun::FrameMeta &meta, const std::vector<uint8_t> &p
 Result feed(FrameReassembler &r, const Piece &p, uint64_t now = 1)
 {
     return r.add(p.header, p.bytes, now);
+}
+
+// The parity pieces a sender adds to payload cut by cut(meta, payload, pieceSize).
+std::vector<Piece> parityOf(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload, uint32_t pieceSize,
+                            uint32_t percent)
+{
+    const auto layout = zun::ParityLayout::choose(uint32_t(payload.size()), pieceSize, percent);
+    zun::ParityEncoder encoder;
+    encoder.encode(payload, layout);
+    std::vector<Piece> pieces;
+    for (uint32_t row = 0; row < layout.parityPerBlock; ++row) {
+        for (uint32_t block = 0; block < layout.blockCount; ++block) {
+            Piece p{zuntest::header(meta, uint32_t(payload.size()), 0, pieceSize), {}};
+            p.header.parity = zun::WireHeader::Parity{layout, block, row, zun::frameCrc(payload)};
+            const auto bytes = encoder.piece(block, row);
+            p.bytes.assign(bytes.begin(), bytes.end());
+            pieces.push_back(std::move(p));
+        }
+    }
+    return pieces;
+}
+
+// A frame cut into pieces with its parity, some pieces lost on the way.
+struct LossyFrame {
+    std::vector<uint8_t> payload;
+    std::vector<Piece> data;   // those that arrive
+    std::vector<Piece> parity;
+};
+
+LossyFrame lossyFrame(uint32_t number, uint32_t pieceSize, uint32_t percent, const std::vector<size_t> &lost)
+{
+    LossyFrame f;
+    const auto meta = zuntest::meta(kFormat, number);
+    f.payload = zuntest::pattern(zun::byteSize(kFormat), number);
+    const auto all = cut(meta, f.payload, pieceSize);
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (std::find(lost.begin(), lost.end(), i) == lost.end())
+            f.data.push_back(all[i]);
+    }
+    f.parity = parityOf(meta, f.payload, pieceSize, percent);
+    return f;
+}
+
+// Feeds pieces in order; the frames that come out.
+std::vector<zun::EncodedFrame> feedAll(FrameReassembler &r, const std::vector<const std::vector<Piece> *> &groups)
+{
+    std::vector<zun::EncodedFrame> frames;
+    for (const auto *group : groups) {
+        for (const auto &p : *group) {
+            const Result res = feed(r, p);
+            if (res == Result::Completed)
+                r.take(frames.emplace_back());
+        }
+    }
+    return frames;
 }
 
 } // namespace
@@ -177,4 +234,112 @@ TEST(FrameReassembler, MemoryStaysWithinTheLimitWhateverArrives)
         res = gaps.add(zuntest::header(m, zun::byteSize(kFormat), off, 1), one, 1);
     EXPECT_EQ(res, Result::Rejected);
     EXPECT_EQ(gaps.bytesHeld(), 0u);
+}
+
+// 15000 bytes in 700-byte pieces: 22 pieces, the last 300 bytes, one block with 5 parity
+// pieces at 20%; in 50-byte pieces: 300 pieces, two interleaved blocks of 150 with 30 each.
+TEST(FrameRepair, LostPiecesAreRebuiltToTheExactBytesSent)
+{
+    struct Case {
+        const char *what;
+        uint32_t pieceSize;
+        std::vector<size_t> lost;
+    };
+    std::vector<size_t> burst(50);
+    for (size_t i = 0; i < burst.size(); ++i)
+        burst[i] = 120 + i;
+    const Case cases[] = {{"first piece", 700, {0}},
+                          {"short last piece", 700, {21}},
+                          {"first, middle and last", 700, {0, 11, 21}},
+                          {"burst as long as the parity", 700, {3, 4, 5, 6, 7}},
+                          {"burst over two interleaved blocks", 50, burst}};
+    uint32_t number = 1;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        FrameReassembler r;
+        const LossyFrame f = lossyFrame(number++, c.pieceSize, 20, c.lost);
+        for (bool parityFirst : {false, true}) {
+            FrameReassembler fresh;
+            const auto frames = parityFirst ? feedAll(fresh, {&f.parity, &f.data}) : feedAll(fresh, {&f.data, &f.parity});
+            ASSERT_EQ(frames.size(), 1u) << (parityFirst ? "parity first" : "data first");
+            EXPECT_TRUE(frames[0].payload == f.payload);
+            EXPECT_EQ(frames[0].meta.frameNumber, number - 1);
+            EXPECT_EQ(fresh.framesRepaired(), 1u);
+            // Parity that overtook the data rebuilds what had not come yet as well.
+            if (parityFirst)
+                EXPECT_GE(fresh.piecesRebuilt(), c.lost.size());
+            else
+                EXPECT_EQ(fresh.piecesRebuilt(), c.lost.size());
+            EXPECT_EQ(fresh.framesIncomplete(), 0u);
+            EXPECT_EQ(fresh.bytesHeld(), 0u);
+        }
+    }
+}
+
+TEST(FrameRepair, WholeFrameNeedsNoRepairAndLeftoverParityIsStale)
+{
+    FrameReassembler r;
+    const LossyFrame f = lossyFrame(4, 700, 20, {});
+    const auto frames = feedAll(r, {&f.data});
+    ASSERT_EQ(frames.size(), 1u);
+    for (const auto &p : f.parity)
+        EXPECT_EQ(feed(r, p), Result::Stale);
+    EXPECT_EQ(r.framesRepaired(), 0u);
+    EXPECT_EQ(r.piecesRebuilt(), 0u);
+    EXPECT_EQ(r.bytesHeld(), 0u);
+}
+
+TEST(FrameRepair, MoreLostThanParityLosesTheFrameAndFreesItsMemory)
+{
+    FrameReassembler r;
+    const LossyFrame f = lossyFrame(5, 700, 20, {1, 2, 3, 4, 5, 6});
+    EXPECT_TRUE(feedAll(r, {&f.data, &f.parity}).empty());
+    r.expire(1 + 400'000'000);
+    EXPECT_EQ(r.framesIncomplete(), 1u);
+    EXPECT_EQ(r.framesRepaired(), 0u);
+    EXPECT_EQ(r.bytesHeld(), 0u);
+}
+
+// Parity that was damaged, or belongs to another frame of the same size, rebuilds wrong bytes:
+// the frame is dropped, never delivered wrong.
+TEST(FrameRepair, WrongParityNeverYieldsAWrongFrame)
+{
+    const LossyFrame f = lossyFrame(6, 700, 20, {9});
+    {
+        FrameReassembler r;
+        LossyFrame damaged = f;
+        for (auto &p : damaged.parity)
+            p.bytes[17] ^= 0x40;
+        EXPECT_TRUE(feedAll(r, {&damaged.data, &damaged.parity}).empty());
+        EXPECT_EQ(r.framesRepaired(), 0u);
+        EXPECT_EQ(r.framesIncomplete(), 1u);
+    }
+    {
+        // Another frame's parity with this frame's number: its CRC is another's too.
+        FrameReassembler r;
+        const LossyFrame other = lossyFrame(7, 700, 20, {});
+        std::vector<Piece> foreign = other.parity;
+        for (auto &p : foreign)
+            p.header.meta.frameNumber = 6;
+        EXPECT_TRUE(feedAll(r, {&f.data, &foreign}).empty());
+        EXPECT_EQ(r.framesIncomplete(), 1u);
+    }
+    {
+        // Parity pieces that disagree with the first one about the layout or the frame are
+        // refused, and the right ones still repair it.
+        FrameReassembler r;
+        const LossyFrame two = lossyFrame(8, 700, 20, {9, 10});
+        EXPECT_TRUE(feedAll(r, {&two.data}).empty());
+        EXPECT_EQ(feed(r, two.parity[0]), Result::Accepted);
+        Piece odd = two.parity[1];
+        odd.header.parity->frameCrc ^= 1;
+        EXPECT_EQ(feed(r, odd), Result::Rejected);
+        odd = two.parity[1];
+        odd.header.parity->layout.parityPerBlock = 4;
+        EXPECT_EQ(feed(r, odd), Result::Rejected);
+        ASSERT_EQ(feed(r, two.parity[1]), Result::Completed);
+        zun::EncodedFrame frame;
+        r.take(frame);
+        EXPECT_TRUE(frame.payload == two.payload);
+    }
 }

@@ -1,4 +1,5 @@
 #include "transport/udp/datagrambatch.h"
+#include "transport/udp/framecrc.h"
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
@@ -441,6 +442,79 @@ TEST(UdpOffload, CoalescedPiecesLandInPlaceAndEachIsStillChecked)
     EXPECT_FALSE(zuntest::receiveWithin(receiver, got, 400ms));
     EXPECT_EQ(receiver.counters().packetsRejected, 2u);
     EXPECT_EQ(receiver.counters().framesIncomplete, 1u);
+}
+
+TEST(UdpRobustness, LostDatagramsAreRebuiltFromParity)
+{
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21014));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21014));
+    const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
+    for (int skipped : {0, 3, 42}) { // first, middle and the short last piece of 43
+        const uint32_t number = uint32_t(skipped) + 1;
+        sender.setSkippedPiece(skipped);
+        const auto payload = zuntest::pattern(zun::byteSize(f), number);
+        const zun::FrameMeta meta = zuntest::meta(f, number);
+        EXPECT_TRUE(sender.send(meta, payload));
+        zun::EncodedFrame got;
+        ASSERT_TRUE(zuntest::receiveWithin(receiver, got)) << "piece " << skipped;
+        expectSame(got, meta, payload);
+    }
+    EXPECT_EQ((zun::byteSize(f) + sender.pieceSize() - 1) / sender.pieceSize(), 43u) << "loopback's MTU changed";
+    const zun::ReceiveCounters counted = receiver.counters();
+    EXPECT_EQ(counted.framesRepaired, 3u);
+    EXPECT_EQ(counted.piecesRebuilt, 3u);
+    EXPECT_EQ(counted.framesIncomplete, 0u);
+    EXPECT_EQ(counted.packetsRejected, 0u);
+}
+
+// What goes on the wire, read with a plain socket: data pieces are version 2 datagrams as
+// before, whatever the redundancy, and parity comes only as version 3 datagrams after them.
+TEST(UdpRobustness, DataPiecesStayVersionTwoAndRedundancyZeroSendsNoParity)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int big = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(21015);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const timeval wait{0, 200000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21015));
+    const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    for (uint32_t redundancy : {0u, 5u, 20u}) {
+        SCOPED_TRACE(testing::Message() << "redundancy " << redundancy);
+        sender.setRedundancy(redundancy);
+        ASSERT_TRUE(sender.send(zuntest::meta(f, redundancy), payload));
+        std::vector<uint8_t> datagram(65536);
+        uint64_t dataBytes = 0;
+        size_t parityPieces = 0;
+        ssize_t n;
+        while ((n = ::recv(fd, datagram.data(), datagram.size(), 0)) > 0) {
+            const auto header = zun::WireHeader::read({datagram.data(), size_t(n)});
+            ASSERT_TRUE(header);
+            if (datagram[4] == zun::WireHeader::kVersion) {
+                EXPECT_EQ(parityPieces, 0u) << "data after parity";
+                EXPECT_EQ(size_t(n), zun::WireHeader::kSize + header->pieceLength);
+                dataBytes += header->pieceLength;
+            } else {
+                ASSERT_EQ(datagram[4], zun::WireHeader::kParityVersion);
+                ASSERT_TRUE(header->parity);
+                EXPECT_EQ(header->parity->frameCrc, zun::frameCrc(payload));
+                ++parityPieces;
+            }
+        }
+        EXPECT_EQ(dataBytes, payload.size());
+        const uint32_t pieces = uint32_t((payload.size() + sender.pieceSize() - 1) / sender.pieceSize());
+        EXPECT_EQ(parityPieces, redundancy == 0 ? 0u : (pieces * redundancy + 99) / 100);
+    }
+    ::close(fd);
 }
 
 TEST(UdpErrors, BadAddressesDropFramesAndNothingHangs)

@@ -121,3 +121,67 @@ TEST(WireHeader, VersionSaysHowTheJpegIsLaidOut)
         EXPECT_EQ(back->meta.jpegLayout, layout) << "version " << int(b[4]);
     }
 }
+
+namespace {
+
+// A parity piece of a 640x480 raw frame in 1416-byte pieces: 651 pieces in 3 blocks of 217,
+// 11 parity pieces each.
+WireHeader parityPiece()
+{
+    WireHeader h = sample();
+    h.pieceOffset = 0;
+    h.pieceLength = 1416;
+    h.parity = WireHeader::Parity{zun::ParityLayout::choose(h.totalLength, 1416, 5), 2, 10, 0xcafef00d};
+    return h;
+}
+
+} // namespace
+
+TEST(WireHeader, ParityPieceTellsItsPlaceInTheLayout)
+{
+    for (auto layout : {zun::JpegLayout::kStrips, zun::JpegLayout::kWhole}) {
+        WireHeader h = parityPiece();
+        h.meta.jpegLayout = layout;
+        const auto b = bytesOf(h);
+        ASSERT_EQ(b.size(), WireHeader::kParitySize);
+        EXPECT_EQ(b[4], 3);
+        const std::vector<uint8_t> tail(b.begin() + 44, b.end());
+        const uint8_t dataVersion = layout == zun::JpegLayout::kStrips ? 2 : 1;
+        EXPECT_EQ(tail, (std::vector<uint8_t>{0, 3, 0, 2, 11, 10, dataVersion, 0, 0xca, 0xfe, 0xf0, 0x0d}));
+        const auto back = WireHeader::read(b);
+        ASSERT_TRUE(back && back->parity);
+        EXPECT_EQ(back->meta.jpegLayout, layout);
+        EXPECT_EQ(back->parity->layout, h.parity->layout);
+        EXPECT_EQ(back->parity->block, 2u);
+        EXPECT_EQ(back->parity->row, 10u);
+        EXPECT_EQ(back->parity->frameCrc, 0xcafef00du);
+    }
+    // A data piece's header cut short is not read as the start of a parity piece.
+    auto shortened = bytesOf(parityPiece());
+    shortened.resize(WireHeader::kSize);
+    EXPECT_FALSE(WireHeader::read(shortened));
+}
+
+TEST(WireHeader, RefusesEveryBadParityField)
+{
+    auto refused = [](auto change) {
+        auto b = bytesOf(parityPiece());
+        change(b);
+        return !WireHeader::read(b);
+    };
+    EXPECT_FALSE(refused([](auto &) {}));
+    EXPECT_TRUE(refused([](auto &b) { b.resize(WireHeader::kParitySize - 1); }));
+    EXPECT_TRUE(refused([](auto &b) { b[31] = 1; }));                 // offset not 0
+    EXPECT_TRUE(refused([](auto &b) { b[34] = 0xf0; b[35] = 0; }));  // 15 longer pieces: 5 a block, under 11 parity
+    EXPECT_TRUE(refused([](auto &b) { b[44] = b[45] = 0; }));         // no block
+    EXPECT_TRUE(refused([](auto &b) { b[44] = 0x03; }));              // more blocks than pieces
+    EXPECT_TRUE(refused([](auto &b) { b[45] = 1; }));                 // one block of 651 pieces
+    EXPECT_TRUE(refused([](auto &b) { b[47] = 3; }));                 // block past the count
+    EXPECT_TRUE(refused([](auto &b) { b[48] = 0; }));                 // no parity
+    EXPECT_TRUE(refused([](auto &b) { b[48] = 218; }));               // more parity than data
+    EXPECT_TRUE(refused([](auto &b) { b[48] = 39; }));                // 217 + 39 past the code's 255
+    EXPECT_TRUE(refused([](auto &b) { b[49] = 11; }));                // row past the parity count
+    EXPECT_TRUE(refused([](auto &b) { b[50] = 3; }));                 // data version unknown
+    EXPECT_TRUE(refused([](auto &b) { b[50] = 0; }));
+    EXPECT_TRUE(refused([](auto &b) { b[51] = 1; }));                 // reserved
+}

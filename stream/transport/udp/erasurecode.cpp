@@ -44,25 +44,49 @@ bool ErasureCode::rebuild(uint32_t k, uint32_t m, size_t length, std::span<const
     if (rows.size() != k || missing.empty() || missing.size() > m)
         return false;
     const Code &code = codeFor(k, m);
-    mSquare.resize(size_t(k) * k);
-    for (size_t i = 0; i < k; ++i) {
-        if (rows[i] >= k + m)
+    // Only the lost rows are unknown: with e of them and the e parity rows held, an e x e
+    // system gives them, far cheaper than inverting the whole k x k matrix for a long block.
+    const size_t e = missing.size();
+    mParityHeld.clear();
+    for (uint32_t row : rows) {
+        if (row >= k + m || std::count(rows.begin(), rows.end(), row) != 1
+            || std::find(missing.begin(), missing.end(), row) != missing.end())
             return false;
-        std::memcpy(mSquare.data() + i * k, code.generator.data() + size_t(rows[i]) * k, k);
+        if (row >= k)
+            mParityHeld.push_back(row);
     }
-    mInverse.resize(mSquare.size());
-    if (gf_invert_matrix(mSquare.data(), mInverse.data(), int(k)) != 0)
+    if (mParityHeld.size() != e)
         return false;
-    // Data row j is row j of the inverse applied to the rows held.
-    mDecodeRows.resize(missing.size() * k);
-    for (size_t i = 0; i < missing.size(); ++i) {
-        if (missing[i] >= k)
+    auto coefficient = [&](uint32_t generatorRow, uint32_t column) {
+        return code.generator[size_t(generatorRow) * k + column];
+    };
+    mSquare.resize(e * e);
+    for (size_t t = 0; t < e; ++t) {
+        if (missing[t] >= k)
             return false;
-        std::memcpy(mDecodeRows.data() + i * k, mInverse.data() + size_t(missing[i]) * k, k);
+        for (size_t c = 0; c < e; ++c)
+            mSquare[t * e + c] = coefficient(mParityHeld[t], missing[c]);
     }
-    mDecodeTables.resize(kTableBytesPerCoefficient * k * missing.size());
-    ec_init_tables(int(k), int(missing.size()), mDecodeRows.data(), mDecodeTables.data());
-    ec_encode_data(int(length), int(k), int(missing.size()), mDecodeTables.data(),
+    mInverse.resize(e * e);
+    if (gf_invert_matrix(mSquare.data(), mInverse.data(), int(e)) != 0)
+        return false;
+    // Lost row r = sum over parity held t of inverse[r][t] * (parity t + its share of the data
+    // held), in the order of the sources.
+    mDecodeRows.resize(e * k);
+    for (size_t r = 0; r < e; ++r) {
+        for (size_t s = 0; s < k; ++s) {
+            uint8_t value = 0;
+            for (size_t t = 0; t < e; ++t) {
+                const uint8_t weight = rows[s] >= k ? uint8_t(rows[s] == mParityHeld[t])
+                                                    : coefficient(mParityHeld[t], rows[s]);
+                value ^= gf_mul(mInverse[r * e + t], weight);
+            }
+            mDecodeRows[r * k + s] = value;
+        }
+    }
+    mDecodeTables.resize(kTableBytesPerCoefficient * k * e);
+    ec_init_tables(int(k), int(e), mDecodeRows.data(), mDecodeTables.data());
+    ec_encode_data(int(length), int(k), int(e), mDecodeTables.data(),
                    const_cast<uint8_t **>(sources), const_cast<uint8_t **>(outputs));
     return true;
 }

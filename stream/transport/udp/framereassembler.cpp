@@ -106,7 +106,8 @@ FrameReassembler::Result FrameReassembler::finishPiece(Stream &stream, Partial &
         mLanding.valid = false;
         return Result::Rejected;
     }
-    // A piece that comes after its block's parity may be the one that makes repair possible.
+    // Data that comes after its block's parity may be what makes repair possible. It may also
+    // only have been late, not lost: parity overtakes data only where datagrams are reordered.
     if (partial.parity && partial.covered != partial.total) {
         const ParityLayout &layout = partial.parity->layout();
         if (!repair(stream, partial, (begin / layout.pieceSize) % layout.blockCount))
@@ -158,7 +159,9 @@ bool FrameReassembler::repair(Stream &stream, Partial &partial, uint32_t block)
 FrameReassembler::Result FrameReassembler::settle(Stream &stream, Partial &partial)
 {
     if (partial.covered != partial.total) {
-        mLanding = {true, stream.id, partial.meta.frameNumber, partial.ranges.back().second, 0};
+        // A frame only parity has reached yet has nowhere to land its data.
+        mLanding = {!partial.ranges.empty(), stream.id, partial.meta.frameNumber,
+                    partial.ranges.empty() ? 0 : partial.ranges.back().second, 0};
         return Result::Accepted;
     }
     mLanding.valid = false;
