@@ -17,8 +17,9 @@
 namespace zun {
 namespace {
 
-// Holds a raw 1080p frame and more, so a burst on loopback is not cut short.
-constexpr int kReceiveBuffer = 32 << 20;
+// Room for a third of a second of the largest frames at one a second, so a receiver that
+// stalls for a moment (a fresh frame buffer is being cleared) loses nothing.
+constexpr int kReceiveBuffer = 128 << 20;
 constexpr int kDatagramsPerTimeCheck = 64;
 // How far a receiver that has a frame ready reads on looking for a newer one.
 constexpr int kMaxCatchUpDatagrams = 512;
