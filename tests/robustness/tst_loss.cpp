@@ -425,7 +425,7 @@ protected:
 TEST_F(Repair, DefaultRedundancyBringsRawHdFramesThroughOnePercentLoss)
 {
     const RepairRun run{kRaw720, false, 1, std::nullopt, 150};
-    const RepairFigures f = runWithLoss(run, kBasePort + 100);
+    const RepairFigures f = runWithLoss(run, kBasePort + 300);
     print(run, f);
     for (const auto &why : f.faults)
         ADD_FAILURE() << why;
@@ -445,7 +445,7 @@ TEST_F(Repair, DefaultRedundancyBringsRawHdFramesThroughOnePercentLoss)
 // --gtest_also_run_disabled_tests. It still fails on a wrong frame.
 TEST_F(Repair, DISABLED_Table)
 {
-    uint32_t port = kBasePort + 200;
+    uint32_t port = kBasePort + 400;
     for (const auto &[format, jpeg] : {std::pair{kRaw720, false}, std::pair{kJpeg1080, true}}) {
         for (int loss : {1, 5, 20}) {
             for (std::optional<uint32_t> redundancy : {std::optional<uint32_t>(0), std::optional<uint32_t>(),

@@ -447,9 +447,9 @@ TEST(UdpOffload, CoalescedPiecesLandInPlaceAndEachIsStillChecked)
 TEST(UdpRobustness, LostDatagramsAreRebuiltFromParity)
 {
     zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21014));
+    ASSERT_TRUE(receiver.listen(21024));
     zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21014));
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21024));
     const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
     for (int skipped : {0, 3, 42}) { // first, middle and the short last piece of 43
         const uint32_t number = uint32_t(skipped) + 1;
@@ -479,13 +479,13 @@ TEST(UdpRobustness, DataPiecesStayVersionTwoAndRedundancyZeroSendsNoParity)
     setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(21015);
+    address.sin_port = htons(21025);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     const timeval wait{0, 200000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21015));
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21025));
     const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
     const auto payload = zuntest::pattern(zun::byteSize(f), 1);
     for (uint32_t redundancy : {0u, 5u, 20u}) {
