@@ -137,6 +137,55 @@ TEST(FrameReassembler, DeliversExactBytesAndReusesBuffers)
     EXPECT_EQ(r.framesIncomplete(), 0u);
 }
 
+// A fresh buffer for a frame this large costs its page faults in one burst while the
+// socket fills, so a buffer given back is used again however large.
+TEST(FrameReassembler, LargestFramesReuseTheBufferGivenBack)
+{
+    FrameReassembler r;
+    const StreamFormat big{8192, 2560, zun::kDepthRgb32, 1}; // 80 MiB
+    const uint32_t size = zun::byteSize(big);
+    const std::vector<uint8_t> piece(1 << 20, 7);
+    const uint8_t *firstBuffer = nullptr;
+    zun::EncodedFrame frame;
+    for (uint32_t n = 1; n <= 2; ++n) {
+        Result last = Result::Rejected;
+        for (uint32_t off = 0; off < size; off += uint32_t(piece.size()))
+            last = r.add(zuntest::header(zuntest::meta(big, n), size, off, uint32_t(piece.size())), piece, 1);
+        ASSERT_EQ(last, Result::Completed);
+        r.take(frame);
+        ASSERT_EQ(frame.payload.size(), size);
+        if (n == 2)
+            EXPECT_EQ(frame.payload.data(), firstBuffer) << "a fresh buffer was taken";
+        firstBuffer = frame.payload.data();
+        r.recycle(std::move(frame.payload));
+    }
+}
+
+// Parity can fill far more holes in a large frame than the gap limit of small ones allows.
+TEST(FrameReassembler, LargeFrameWithManyHolesStillCompletes)
+{
+    FrameReassembler r;
+    const StreamFormat big{4096, 2048, zun::kDepthRgb32, 1}; // 32 MiB, 22,700 MTU-sized pieces
+    const uint32_t size = zun::byteSize(big);
+    constexpr uint32_t kPiece = 1424;
+    const std::vector<uint8_t> piece(kPiece, 3);
+    const auto add = [&](uint32_t index) {
+        const uint32_t off = index * kPiece;
+        const uint32_t length = std::min(kPiece, size - off);
+        return r.add(zuntest::header(zuntest::meta(big, 1), size, off, length), {piece.data(), length}, 1);
+    };
+    const uint32_t pieces = (size + kPiece - 1) / kPiece;
+    // Every twentieth piece late, as after 5% loss: 1,135 holes at once.
+    for (uint32_t i = 0; i < pieces; ++i) {
+        if (i % 20 != 5)
+            ASSERT_EQ(add(i), Result::Accepted) << "piece " << i;
+    }
+    Result last = Result::Rejected;
+    for (uint32_t i = 5; i < pieces; i += 20)
+        last = add(i);
+    EXPECT_EQ(last, Result::Completed);
+}
+
 TEST(FrameReassembler, FrameMissingAPieceIsNeverDeliveredButTheNextIs)
 {
     FrameReassembler r;

@@ -593,7 +593,15 @@ TEST(Multicast, DatagramsFitAnEthernetSizedInterface)
     zun::UdpSender sender;
     ASSERT_TRUE(sender.setDestination("239.255.105.88@127.0.0.1", 21022));
     const StreamFormat f{1920, 1080, zun::kDepthRgb888, 1};
+    // Parity over 19 blocks, computed while the data is paced out or, with no time to wait,
+    // before the first parity piece goes, rebuilds a lost piece of the last block.
+    sender.setSkippedPiece(4300);
     roundTrip(sender, {&receiver}, zuntest::meta(f, 1), zuntest::pattern(zun::byteSize(f), 1));
+    sender.setPacingRate(100'000'000'000ull);
+    roundTrip(sender, {&receiver}, zuntest::meta(f, 3), zuntest::pattern(zun::byteSize(f), 3));
+    EXPECT_EQ(receiver.counters().piecesRebuilt, 2u);
+    sender.setSkippedPiece(-1);
+    sender.setPacingRate(0);
     // Data pieces leave room for the parity pieces' longer header, which fill the MTU.
     EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kParitySize, 1472u);
     EXPECT_TRUE(sender.offloading()) << "the kernel cut no segments: every datagram cost a system call";

@@ -14,7 +14,9 @@ bool olderThan(uint32_t a, uint32_t b)
 
 constexpr uint32_t kStaleWindow = 1024;
 constexpr size_t kMaxSpare = 2;
-constexpr size_t kMaxSpareBytes = size_t(64) << 20;
+// A large frame may have as many gaps as parity can fill, yet few enough that keeping its
+// ranges sorted stays cheap.
+constexpr uint32_t kBytesPerExtraGap = 16384;
 
 } // namespace
 
@@ -274,8 +276,9 @@ FrameReassembler::Partial *FrameReassembler::startFrame(Stream &stream, const Wi
 bool FrameReassembler::insertRange(Partial &partial, uint32_t begin, uint32_t end)
 {
     auto &ranges = partial.ranges;
+    const size_t maxGaps = std::max<size_t>(mLimits.maxGapsPerFrame, partial.total / kBytesPerExtraGap);
     if (ranges.empty() || ranges.back().second < begin) {
-        if (ranges.size() >= mLimits.maxGapsPerFrame)
+        if (ranges.size() >= maxGaps)
             return false;
         ranges.emplace_back(begin, end);
         partial.covered += end - begin;
@@ -295,7 +298,7 @@ bool FrameReassembler::insertRange(Partial &partial, uint32_t begin, uint32_t en
         ++last;
     }
     if (first == last) {
-        if (ranges.size() >= mLimits.maxGapsPerFrame)
+        if (ranges.size() >= maxGaps)
             return false;
         ranges.insert(first, {begin, end});
         partial.covered += end - begin;
@@ -340,6 +343,7 @@ std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
     auto fit = std::find_if(mSpare.begin(), mSpare.end(),
                             [size](const auto &b) { return b.capacity() >= size; });
     if (fit != mSpare.end()) {
+        mSpareBytes -= fit->capacity();
         buffer = std::move(*fit);
         mSpare.erase(fit);
     }
@@ -350,11 +354,16 @@ std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
 
 void FrameReassembler::recycle(std::vector<uint8_t> &&buffer)
 {
-    if (buffer.capacity() == 0 || buffer.capacity() > kMaxSpareBytes)
+    // Even the largest frames are kept: a fresh buffer costs its page faults in a burst, while
+    // the socket fills. Spares never hold more than frames in progress may.
+    if (buffer.capacity() == 0 || buffer.capacity() > mLimits.maxBytes)
         return;
-    if (mSpare.size() >= kMaxSpare)
-        mSpare.erase(mSpare.begin());
+    mSpareBytes += buffer.capacity();
     mSpare.push_back(std::move(buffer));
+    while (mSpare.size() > kMaxSpare || mSpareBytes > mLimits.maxBytes) {
+        mSpareBytes -= mSpare.front().capacity();
+        mSpare.erase(mSpare.begin());
+    }
 }
 
 } // namespace zun

@@ -21,7 +21,7 @@ public:
         size_t maxBytes = size_t(320) << 20; // room for one frame of the largest format and more
         size_t maxStreams = 16;
         size_t maxFramesPerStream = 4;
-        size_t maxGapsPerFrame = 1024;
+        size_t maxGapsPerFrame = 1024; // more for frames over 16 MiB
         uint64_t timeoutNs = 300'000'000; // since the frame's last piece
         uint64_t streamForgetNs = 10'000'000'000;
     };
@@ -100,6 +100,7 @@ private:
     Limits mLimits;
     std::vector<Stream> mStreams;
     std::vector<std::vector<uint8_t>> mSpare;
+    size_t mSpareBytes = 0;
     EncodedFrame mCompleted;
     Landing mLanding;
     size_t mBytesHeld = 0;

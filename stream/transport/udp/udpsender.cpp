@@ -129,6 +129,7 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
         header.write(bytes);
         mDatagrams.push_back({bytes, payload.subspan(offset, header.pieceLength)});
     }
+    mParityFrom = mDatagrams.size();
     if (layout)
         addParity(header, payload, *layout, pieces);
     return sendPaced(meta.sendTimeNs);
@@ -137,7 +138,8 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
 void UdpSender::addParity(WireHeader header, std::span<const uint8_t> payload, const ParityLayout &layout,
                           size_t slot)
 {
-    mParity.encode(payload, layout);
+    // Computed while the data pieces are paced out, before the first parity piece goes.
+    mParity.start(payload, layout);
     const uint32_t crc = frameCrc(payload);
     header.pieceOffset = 0;
     header.pieceLength = layout.pieceSize;
@@ -164,6 +166,7 @@ bool UdpSender::sendPaced(uint64_t sendTimeNs)
     const auto refused = [this] { noteRefused(); };
     bool whole = true;
     std::span<const Datagram> rest(mDatagrams);
+    const bool hasParity = mParityFrom < mDatagrams.size();
     while (!rest.empty()) {
         if (watch().stop.stop_requested())
             return false;
@@ -172,8 +175,13 @@ bool UdpSender::sendPaced(uint64_t sendTimeNs)
         uint64_t waitNs = 0;
         const size_t due = mPacer.due(rest, monotonicNowNs(), waitNs);
         if (due == 0) {
-            std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(waitNs, kLongestSleepNs)));
+            if (!hasParity || !mParity.encodeNextBlock())
+                std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(waitNs, kLongestSleepNs)));
             continue;
+        }
+        if (hasParity && mDatagrams.size() - rest.size() + due > mParityFrom) {
+            while (mParity.encodeNextBlock()) {
+            }
         }
         const size_t went = mBatch.send(mSocket.get(), rest.first(due), refused);
         for (size_t i = 0; i < went; ++i)

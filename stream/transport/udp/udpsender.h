@@ -56,6 +56,7 @@ private:
     bool mNoOffload = false;
     std::vector<uint8_t> mHeaders;
     std::vector<Datagram> mDatagrams;
+    size_t mParityFrom = 0; // mDatagrams from here on are parity pieces
     DatagramBatch mBatch;
     Pacer mPacer;
     std::atomic<uint32_t> mRedundancy{kDefaultRedundancy};
