@@ -6,14 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -313,18 +319,10 @@ private:
     std::jthread mThread;
 };
 
-TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
+// Sends raw 8192x8192 32-bit frames timed one a second apart and checks they all arrive
+// exactly; each is eight times the receiver's socket buffer, so sent as one burst, none does.
+void expectLargestFramesWhole(zun::UdpSender &sender, zun::UdpReceiver &receiver)
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    // There the receiver clears each fresh 256 MiB frame too slowly to keep up with any rate
-    // a second of frames allows; the plain build checks it.
-    GTEST_SKIP() << "needs a receiver at full speed";
-#endif
-    // Each frame is eight times the receiver's socket buffer: sent as one burst, none arrives.
-    zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21016));
-    zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21016));
     const StreamFormat f{8192, 8192, zun::kDepthRgb32, 1};
     auto payload = zuntest::pattern(zun::byteSize(f), 7);
     ReceivingThread receiving(receiver);
@@ -342,6 +340,24 @@ TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
         EXPECT_EQ(frames[n - 1].meta.frameNumber, n);
         EXPECT_TRUE(frames[n - 1].payload == payload) << "frame " << n;
     }
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// There the receiver clears each fresh 256 MiB frame too slowly to keep up with any rate a
+// second of frames allows; the plain build checks it.
+#define REQUIRE_FULL_SPEED() GTEST_SKIP() << "needs a receiver at full speed"
+#else
+#define REQUIRE_FULL_SPEED()
+#endif
+
+TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
+{
+    REQUIRE_FULL_SPEED();
+    zun::UdpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(21016));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21016));
+    expectLargestFramesWhole(sender, receiver);
 }
 
 TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
@@ -611,4 +627,104 @@ TEST(Multicast, DatagramsFitAnEthernetSizedInterface)
     ASSERT_TRUE(plain.setDestination("239.255.105.88@127.0.0.1", 21022));
     roundTrip(plain, {&receiver}, zuntest::meta(f, 2, false, 2), zuntest::pattern(zun::byteSize(f), 2));
     std::system("ip link set lo mtu 65536");
+}
+
+namespace {
+
+// A network namespace of its own joined to this one by a veth pair at Ethernet's MTU, as a
+// second machine would be; gone, with the pair, when this goes.
+class VethPeer {
+public:
+    static constexpr const char *kAddress = "198.18.0.2";
+
+    VethPeer()
+    {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        mHolder = ::fork();
+        if (mHolder == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const char made = ::unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+            (void)!::write(ready[1], &made, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char made = 0;
+        const bool unshared = mHolder > 0 && ::read(ready[0], &made, 1) == 1 && made;
+        ::close(ready[0]);
+        if (!unshared)
+            return;
+        mNetns = ::open(("/proc/" + std::to_string(mHolder) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+        mLinked = mNetns >= 0
+            && std::system(("ip link add zuntest0 mtu 1500 type veth peer name zuntest1 netns "
+                            + std::to_string(mHolder)).c_str()) == 0
+            && std::system("ip addr add 198.18.0.1/30 dev zuntest0 && ip link set zuntest0 up") == 0;
+        Inside inside(*this);
+        mLinked = mLinked && inside.entered()
+            && std::system("ip addr add 198.18.0.2/30 dev zuntest1 && ip link set zuntest1 up"
+                           " && ip link set lo up") == 0;
+        // Without it a veth hands datagrams on one by one; where ethtool is missing, so be it.
+        if (mLinked)
+            (void)!std::system("ethtool -K zuntest1 gro on >/dev/null 2>&1");
+    }
+    ~VethPeer()
+    {
+        if (mNetns >= 0)
+            ::close(mNetns);
+        if (mHolder > 0) {
+            ::kill(mHolder, SIGKILL);
+            ::waitpid(mHolder, nullptr, 0);
+        }
+    }
+    bool ok() const { return mLinked; }
+
+    // While it lives, the calling thread works in the peer's namespace; sockets it opens
+    // stay there.
+    class Inside {
+    public:
+        explicit Inside(const VethPeer &peer) : mHome(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
+        {
+            mEntered = mHome >= 0 && peer.mNetns >= 0 && ::setns(peer.mNetns, CLONE_NEWNET) == 0;
+        }
+        ~Inside()
+        {
+            if (mEntered)
+                ::setns(mHome, CLONE_NEWNET);
+            if (mHome >= 0)
+                ::close(mHome);
+        }
+        bool entered() const { return mEntered; }
+
+    private:
+        int mHome;
+        bool mEntered = false;
+    };
+
+private:
+    pid_t mHolder = -1;
+    int mNetns = -1;
+    bool mLinked = false;
+};
+
+} // namespace
+
+// Between two namespaces, as between two machines: every datagram crosses a link at MTU 1500.
+TEST(Veth, LargestFramesCrossAnEthernetSizedLinkWhole)
+{
+    REQUIRE_PRIVATE_NAMESPACE();
+    REQUIRE_FULL_SPEED();
+    VethPeer peer;
+    if (!peer.ok())
+        GTEST_SKIP() << "cannot make a veth pair into a namespace of its own";
+    zun::UdpReceiver receiver;
+    {
+        VethPeer::Inside inside(peer);
+        ASSERT_TRUE(receiver.listen(21026));
+    }
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination(VethPeer::kAddress, 21026));
+    expectLargestFramesWhole(sender, receiver);
+    EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kParitySize, 1472u) << "not at Ethernet's MTU";
 }
