@@ -81,15 +81,27 @@ void DatagramReader::learnSegment(const WireHeader &header)
         mPieceGuess = header.pieceLength;
 }
 
+std::optional<WireHeader> DatagramReader::check(std::span<const uint8_t> headerBytes, size_t length,
+                                                const char *&rejection)
+{
+    auto header = WireHeader::read(headerBytes);
+    if (!header)
+        rejection = WireHeader::rejection(headerBytes);
+    else if (length != header->size() + header->pieceLength)
+        rejection = "length does not match its header";
+    else
+        return header;
+    return std::nullopt;
+}
+
 DatagramReader::Outcome DatagramReader::handle(FrameReassembler &reassembler,
                                                std::span<const uint8_t> datagram, uint64_t nowNs)
 {
-    const std::span<const uint8_t> headerSeen = datagram.first(std::min(datagram.size(), WireHeader::kParitySize));
-    const auto header = WireHeader::read(headerSeen);
+    const char *rejection = nullptr;
+    const auto header = check(datagram.first(std::min(datagram.size(), WireHeader::kParitySize)),
+                              datagram.size(), rejection);
     if (!header)
-        return {FrameReassembler::Result::Rejected, WireHeader::rejection(headerSeen)};
-    if (datagram.size() != header->size() + header->pieceLength)
-        return {FrameReassembler::Result::Rejected, "length does not match its header"};
+        return {FrameReassembler::Result::Rejected, rejection};
     if (!header->parity)
         learnSegment(*header);
     return {reassembler.add(*header, datagram.subspan(header->size()), nowNs), nullptr};
@@ -169,14 +181,11 @@ void DatagramReader::deliver(size_t total, size_t segment, size_t slots, FrameRe
         if (inPlace && index < slots && at == index * slotSize && length >= WireHeader::kSize
             && length - WireHeader::kSize <= mParts[2 * index + 1].iov_len
             && !announcesParity(mParts[2 * index])) {
-            const std::span<const uint8_t> headerBytes(static_cast<const uint8_t *>(mParts[2 * index].iov_base), WireHeader::kSize);
-            const auto header = WireHeader::read(headerBytes);
+            const char *rejection = nullptr;
+            const auto header = check({static_cast<const uint8_t *>(mParts[2 * index].iov_base), WireHeader::kSize},
+                                      length, rejection);
             if (!header) {
-                onDatagram({FrameReassembler::Result::Rejected, WireHeader::rejection(headerBytes)});
-                continue;
-            }
-            if (length != WireHeader::kSize + header->pieceLength) {
-                onDatagram({FrameReassembler::Result::Rejected, "length does not match its header"});
+                onDatagram({FrameReassembler::Result::Rejected, rejection});
                 continue;
             }
             // It belongs where it landed only if that is where its frame goes on now.

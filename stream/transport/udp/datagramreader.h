@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -50,6 +51,9 @@ private:
     void deliver(size_t total, size_t segment, size_t slots, FrameReassembler &reassembler,
                  const OnDatagram &onDatagram);
     void copyOut(size_t from, size_t length, std::vector<uint8_t> &to) const;
+    // The header of a datagram of length bytes that begins with headerBytes, or why not.
+    static std::optional<WireHeader> check(std::span<const uint8_t> headerBytes, size_t length,
+                                           const char *&rejection);
     Outcome handle(FrameReassembler &reassembler, std::span<const uint8_t> datagram, uint64_t nowNs);
     void learnSegment(const WireHeader &header);
 
