@@ -5,6 +5,7 @@
 // big-endian.
 
 #include "fuzzcheck.h"
+#include "smalllimits.h"
 #include "format.h"
 #include "transport/udp/datagramreader.h"
 #include "transport/udp/framereassembler.h"
@@ -17,16 +18,6 @@
 #include <utility>
 
 namespace {
-
-zun::FrameReassembler::Limits smallLimits()
-{
-    zun::FrameReassembler::Limits limits;
-    limits.maxBytes = size_t(8) << 20;
-    limits.maxStreams = 4;
-    limits.maxFramesPerStream = 3;
-    limits.maxGapsPerFrame = 64;
-    return limits;
-}
 
 using FrameKey = std::pair<uint32_t, uint32_t>;
 

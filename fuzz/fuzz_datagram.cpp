@@ -1,9 +1,9 @@
 // Datagrams as a UDP receiver takes them: header validation, then reassembly and repair
 // from parity pieces.
 // Input: records of [1 byte: clock step in 10 ms][2 bytes: length, big-endian][datagram].
-// Small reassembly limits, so -malloc_limit_mb shows that they hold.
 
 #include "fuzzcheck.h"
+#include "smalllimits.h"
 #include "format.h"
 #include "transport/udp/framereassembler.h"
 #include "transport/wireheader.h"
@@ -11,22 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-
-namespace {
-
-zun::FrameReassembler::Limits smallLimits()
-{
-    zun::FrameReassembler::Limits limits;
-    limits.maxBytes = size_t(8) << 20;
-    limits.maxStreams = 4;
-    limits.maxFramesPerStream = 3;
-    limits.maxGapsPerFrame = 64;
-    limits.timeoutNs = 300'000'000;
-    limits.streamForgetNs = 2'000'000'000;
-    return limits;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

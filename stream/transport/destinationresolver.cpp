@@ -3,6 +3,7 @@
 #include "transport/destinationaddress.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 
 #include <mutex>
 #include <thread>
@@ -23,7 +24,7 @@ bool DestinationResolver::set(const std::string &text, uint16_t port)
     std::lock_guard lock(mShared->mutex);
     Target &target = mShared->target;
     ++target.generation;
-    target.state = State::Failed;
+    target.state = State::Invalid;
     target.address = {};
     target.address.sin_family = AF_INET;
     target.address.sin_port = htons(port);
@@ -56,6 +57,7 @@ bool DestinationResolver::set(const std::string &text, uint16_t port)
         }).detach();
     } catch (const std::system_error &) {
         target.state = State::Failed;
+        target.lookupError = EAI_AGAIN;
     }
     return true;
 }

@@ -13,7 +13,9 @@ namespace zun {
 // caller wait: dotted addresses at once, host names on a thread of their own.
 class DestinationResolver {
 public:
-    enum class State { None, Resolving, Ready, Failed };
+    // Invalid: text that can never name a destination, which set() says at once; Failed: a
+    // name that was not found.
+    enum class State { None, Resolving, Ready, Failed, Invalid };
     struct Target {
         uint64_t generation = 0; // changes with every set()
         State state = State::None;
@@ -24,7 +26,7 @@ public:
 
     DestinationResolver();
 
-    // False for text that can never name a destination; the target is then Failed.
+    // False for text that can never name a destination; the target is then Invalid.
     bool set(const std::string &text, uint16_t port);
     Target current() const;
     // The host part of the text last set, for messages.

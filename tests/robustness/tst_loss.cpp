@@ -130,6 +130,17 @@ Counts ruleCounts()
     return c;
 }
 
+// Keeps reading what arrives for a while, so the link settles and the last frames time out.
+template <typename Drain>
+void drainFor(Clock::duration span, Drain &&drain, Clock::duration step = 5ms)
+{
+    const auto end = Clock::now() + span;
+    while (Clock::now() < end) {
+        drain();
+        std::this_thread::sleep_for(step);
+    }
+}
+
 bool dropShare(uint32_t port, int percent)
 {
     std::ostringstream rules;
@@ -192,11 +203,7 @@ TEST_P(Loss, DeliveredFramesAreWholeAndEveryLostFrameIsCounted)
         std::this_thread::sleep_for(4ms);
     }
     // Long enough for the queue to empty and the last incomplete frame to time out.
-    const auto settle = Clock::now() + 1500ms;
-    while (Clock::now() < settle) {
-        drain();
-        std::this_thread::sleep_for(5ms);
-    }
+    drainFor(1500ms, drain);
     ZunStreamStats sent{};
     zunGetStreamStats(encoder.handle(), &sent);
     const ZunStreamStats got = decoder.stats();
@@ -357,17 +364,9 @@ RepairFigures runWithLoss(const RepairRun &r, uint32_t port)
     // Slow enough that the sender and the receiver keep up: only the rule loses frames.
     for (int i = 0; i < r.frames; ++i) {
         zunEncode(encoder.handle(), pictures[size_t(i % kPictures)].data());
-        const auto next = Clock::now() + 50ms;
-        while (Clock::now() < next) {
-            drain();
-            std::this_thread::sleep_for(2ms);
-        }
+        drainFor(50ms, drain, 2ms);
     }
-    const auto settle = Clock::now() + 500ms;
-    while (Clock::now() < settle) {
-        drain();
-        std::this_thread::sleep_for(5ms);
-    }
+    drainFor(500ms, drain);
     ZunStreamStats sent{};
     zunGetStreamStats(encoder.handle(), &sent);
     ZunRepairStats repairs{};

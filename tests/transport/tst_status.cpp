@@ -64,6 +64,10 @@ TEST_P(Protocols, BadAddressFailsWithTheAddressInItsText)
     const uint32_t encoder = zunGetEncoder(GetParam(), &f);
     EXPECT_EQ(statusOf(encoder).state, uint32_t(ZUN_STATE_IDLE));
     EXPECT_EQ(zunSetDestAddress(encoder, "hello world", kPort), 0);
+    // What the sender's thread makes of the bad address must not replace what was said.
+    const auto picture = zuntest::makeFrame(f, 0);
+    zunEncode(encoder, picture.data());
+    std::this_thread::sleep_for(150ms);
     const ZunStatus status = statusOf(encoder);
     EXPECT_EQ(status.state, uint32_t(ZUN_STATE_FAILED));
     EXPECT_EQ(status.error, EINVAL);
