@@ -80,6 +80,13 @@ std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> sampleFrames(uint32
     return frames;
 }
 
+// A receiver on a loopback port and a sender aimed at it.
+struct LoopbackPair {
+    zun::UdpReceiver receiver;
+    zun::UdpSender sender;
+    bool connect(uint16_t port) { return receiver.listen(port) && sender.setDestination("127.0.0.1", port); }
+};
+
 bool inPrivateNamespace()
 {
     return std::getenv("ZUN_TEST_NETNS") != nullptr;
@@ -93,10 +100,9 @@ bool inPrivateNamespace()
 
 TEST(UdpUnicast, EveryDepthAndJpegArriveWhole)
 {
-    zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21010));
-    zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21010));
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.connect(21010));
+    auto &[receiver, sender] = pair;
     for (const auto &[meta, payload] : sampleFrames())
         roundTrip(sender, {&receiver}, meta, payload);
     EXPECT_GT(sender.pieceSize(), 60000u); // loopback takes near-64 KiB datagrams
@@ -263,10 +269,9 @@ TEST(UdpRobustness, MalformedDatagramsAreCountedAndTheNextGoodFrameTaken)
 
 TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)
 {
-    zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21013));
-    zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21013));
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.connect(21013));
+    auto &[receiver, sender] = pair;
     const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
     sender.setRedundancy(0); // nothing to rebuild the piece from
     sender.setSkippedPiece(3);
@@ -353,19 +358,17 @@ void expectLargestFramesWhole(zun::UdpSender &sender, zun::UdpReceiver &receiver
 TEST(UdpPacing, LargestFramesAtOneASecondArriveWhole)
 {
     REQUIRE_FULL_SPEED();
-    zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21016));
-    zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21016));
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.connect(21016));
+    auto &[receiver, sender] = pair;
     expectLargestFramesWhole(sender, receiver);
 }
 
 TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
 {
-    zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21017));
-    zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21017));
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.connect(21017));
+    auto &[receiver, sender] = pair;
     const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
     const auto payload = zuntest::pattern(zun::byteSize(f), 3);
     const auto timedSend = [&](uint32_t n, uint64_t rate) {
@@ -462,10 +465,9 @@ TEST(UdpOffload, CoalescedPiecesLandInPlaceAndEachIsStillChecked)
 
 TEST(UdpRobustness, LostDatagramsAreRebuiltFromParity)
 {
-    zun::UdpReceiver receiver;
-    ASSERT_TRUE(receiver.listen(21024));
-    zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21024));
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.connect(21024));
+    auto &[receiver, sender] = pair;
     const StreamFormat f{1280, 720, zun::kDepthRgb888, 1};
     for (int skipped : {0, 3, 42}) { // first, middle and the short last piece of 43
         const uint32_t number = uint32_t(skipped) + 1;
