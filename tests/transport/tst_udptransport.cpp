@@ -480,9 +480,19 @@ TEST(UdpRobustness, LostDatagramsAreRebuiltFromParity)
         expectSame(got, meta, payload);
     }
     EXPECT_EQ((zun::byteSize(f) + sender.pieceSize() - 1) / sender.pieceSize(), 43u) << "loopback's MTU changed";
+    // A frame large enough to have its parity computed as its data goes, sent with no time
+    // to wait: the parity must still be whole before it leaves.
+    const StreamFormat large{4096, 3072, zun::kDepthRgb32, 1}; // 48 MiB, 4 blocks
+    sender.setPacingRate(100'000'000'000ull);
+    sender.setSkippedPiece(767);
+    const auto payload = zuntest::pattern(zun::byteSize(large), 50);
+    EXPECT_TRUE(sender.send(zuntest::meta(large, 50), payload));
+    zun::EncodedFrame got;
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_TRUE(got.payload == payload);
     const zun::ReceiveCounters counted = receiver.counters();
-    EXPECT_EQ(counted.framesRepaired, 3u);
-    EXPECT_EQ(counted.piecesRebuilt, 3u);
+    EXPECT_EQ(counted.framesRepaired, 4u);
+    EXPECT_EQ(counted.piecesRebuilt, 4u);
     EXPECT_EQ(counted.framesIncomplete, 0u);
     EXPECT_EQ(counted.packetsRejected, 0u);
 }
