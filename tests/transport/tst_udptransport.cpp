@@ -3,16 +3,12 @@
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
+#include "bench/netns.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -641,102 +637,21 @@ TEST(Multicast, DatagramsFitAnEthernetSizedInterface)
     std::system("ip link set lo mtu 65536");
 }
 
-namespace {
-
-// A network namespace of its own joined to this one by a veth pair at Ethernet's MTU, as a
-// second machine would be; gone, with the pair, when this goes.
-class VethPeer {
-public:
-    static constexpr const char *kAddress = "198.18.0.2";
-
-    VethPeer()
-    {
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0)
-            return;
-        mHolder = ::fork();
-        if (mHolder == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const char made = ::unshare(CLONE_NEWNET) == 0 ? 1 : 0;
-            (void)!::write(ready[1], &made, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char made = 0;
-        const bool unshared = mHolder > 0 && ::read(ready[0], &made, 1) == 1 && made;
-        ::close(ready[0]);
-        if (!unshared)
-            return;
-        mNetns = ::open(("/proc/" + std::to_string(mHolder) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-        mLinked = mNetns >= 0
-            && std::system(("ip link add zuntest0 mtu 1500 type veth peer name zuntest1 netns "
-                            + std::to_string(mHolder)).c_str()) == 0
-            && std::system("ip addr add 198.18.0.1/30 dev zuntest0 && ip link set zuntest0 up") == 0;
-        Inside inside(*this);
-        mLinked = mLinked && inside.entered()
-            && std::system("ip addr add 198.18.0.2/30 dev zuntest1 && ip link set zuntest1 up"
-                           " && ip link set lo up") == 0;
-        // Without it a veth hands datagrams on one by one; where ethtool is missing, so be it.
-        if (mLinked)
-            (void)!std::system("ethtool -K zuntest1 gro on >/dev/null 2>&1");
-    }
-    ~VethPeer()
-    {
-        if (mNetns >= 0)
-            ::close(mNetns);
-        if (mHolder > 0) {
-            ::kill(mHolder, SIGKILL);
-            ::waitpid(mHolder, nullptr, 0);
-        }
-    }
-    bool ok() const { return mLinked; }
-
-    // While it lives, the calling thread works in the peer's namespace; sockets it opens
-    // stay there.
-    class Inside {
-    public:
-        explicit Inside(const VethPeer &peer) : mHome(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
-        {
-            mEntered = mHome >= 0 && peer.mNetns >= 0 && ::setns(peer.mNetns, CLONE_NEWNET) == 0;
-        }
-        ~Inside()
-        {
-            if (mEntered)
-                ::setns(mHome, CLONE_NEWNET);
-            if (mHome >= 0)
-                ::close(mHome);
-        }
-        bool entered() const { return mEntered; }
-
-    private:
-        int mHome;
-        bool mEntered = false;
-    };
-
-private:
-    pid_t mHolder = -1;
-    int mNetns = -1;
-    bool mLinked = false;
-};
-
-} // namespace
-
 // Between two namespaces, as between two machines: every datagram crosses a link at MTU 1500.
 TEST(Veth, LargestFramesCrossAnEthernetSizedLinkWhole)
 {
     REQUIRE_PRIVATE_NAMESPACE();
     REQUIRE_FULL_SPEED();
-    VethPeer peer;
+    bench::VethPair peer;
     if (!peer.ok())
-        GTEST_SKIP() << "cannot make a veth pair into a namespace of its own";
+        GTEST_SKIP() << peer.problem();
     zun::UdpReceiver receiver;
     {
-        VethPeer::Inside inside(peer);
+        bench::InNetns inside(peer.peerNetns());
         ASSERT_TRUE(receiver.listen(21026));
     }
     zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination(VethPeer::kAddress, 21026));
+    ASSERT_TRUE(sender.setDestination(bench::VethPair::kPeer, 21026));
     expectLargestFramesWhole(sender, receiver);
     EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kParitySize, 1472u) << "not at Ethernet's MTU";
 }
