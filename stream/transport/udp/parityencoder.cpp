@@ -7,6 +7,11 @@ namespace zun {
 void ParityEncoder::encode(std::span<const uint8_t> payload, const ParityLayout &layout)
 {
     start(payload, layout);
+    finish();
+}
+
+void ParityEncoder::finish()
+{
     while (encodeNextBlock()) {
     }
 }

@@ -18,6 +18,8 @@ public:
     void start(std::span<const uint8_t> payload, const ParityLayout &layout);
     // Computes the next block's parity; false when there was none left.
     bool encodeNextBlock();
+    // Computes the parity of every block not yet done.
+    void finish();
     bool finished() const { return mNextBlock >= mLayout.blockCount; }
     // Parity row of block from the frame started last, layout.pieceSize bytes; its bytes
     // are final once the block has been encoded.

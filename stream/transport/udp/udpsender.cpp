@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <optional>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace zun {
@@ -142,10 +142,8 @@ void UdpSender::addParity(WireHeader header, std::span<const uint8_t> payload, c
     // A large frame's parity is computed while its data pieces are paced out, so that it does
     // not hold back the first of them; a smaller frame's at once, which measured faster.
     mParity.start(payload, layout);
-    if (payload.size() <= kParityAtOnceBytes) {
-        while (mParity.encodeNextBlock()) {
-        }
-    }
+    if (payload.size() <= kParityAtOnceBytes)
+        mParity.finish();
     const uint32_t crc = frameCrc(payload);
     header.pieceOffset = 0;
     header.pieceLength = layout.pieceSize;
@@ -185,10 +183,8 @@ bool UdpSender::sendPaced(uint64_t sendTimeNs)
                 std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(waitNs, kLongestSleepNs)));
             continue;
         }
-        if (hasParity && mDatagrams.size() - rest.size() + due > mParityFrom) {
-            while (mParity.encodeNextBlock()) {
-            }
-        }
+        if (hasParity && mDatagrams.size() - rest.size() + due > mParityFrom)
+            mParity.finish();
         const size_t went = mBatch.send(mSocket.get(), rest.first(due), refused);
         for (size_t i = 0; i < went; ++i)
             mPacer.sent(rest[i].size());
