@@ -24,7 +24,7 @@ uint64_t nowNs()
     return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
 }
 
-// An encoder and a decoder connected to each other, warmed up by one delivered frame.
+// An encoder and a decoder connected to each other, warmed up by delivered frames.
 class Link {
 public:
     Link(const StreamConfig &c, const std::vector<uint8_t> &picture) : mConfig(c)
@@ -43,11 +43,15 @@ public:
             return;
         mOut.resize(zunGetByteSize(&c.format));
         std::memset(mOut.data(), 0, mOut.size());
-        const auto end = Clock::now() + std::max<Clock::duration>(3s, 3 * c.warmUpPeriod);
+        // Two frames through fault in the buffers a stream keeps reusing: the one being read
+        // and the one the next frame lands in.
+        constexpr int kWarmUpFrames = 2;
+        int warmedUp = 0;
+        const auto end = Clock::now() + std::max<Clock::duration>(3s, (kWarmUpFrames + 2) * c.warmUpPeriod);
         while (Clock::now() < end) {
             zunEncode(mEncoder, picture.data());
             std::this_thread::sleep_for(c.warmUpPeriod);
-            if (readOne()) {
+            if (readOne() && ++warmedUp == kWarmUpFrames) {
                 // A frame still being decoded would leave a lockstep run one frame behind,
                 // timing each frame from the send of the one before.
                 auto quietSince = Clock::now();

@@ -64,7 +64,8 @@ class NetworkReceiver {
 public:
     virtual ~NetworkReceiver() = default;
     virtual bool listen(uint16_t port) = 0;
-    // Waits at most timeout for one complete frame.
+    // Waits at most timeout for one complete frame. The buffer frame holds is the
+    // receiver's to reuse.
     virtual bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) = 0;
     virtual ReceiveCounters counters() const = 0;
     // Why the last datagram or message was refused and who sent it, as " (bad magic) from

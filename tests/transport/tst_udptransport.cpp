@@ -1,5 +1,6 @@
 #include "transport/udp/datagrambatch.h"
 #include "transport/udp/framecrc.h"
+#include "transport/udp/pacer.h"
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
@@ -179,6 +180,32 @@ TEST(UdpUnicast, FramesAreHandedOnAsTheyComeWhenTheReceiverKeepsUp)
         EXPECT_EQ(got.meta.frameNumber, n);
     }
     EXPECT_EQ(receiver.counters().framesSkipped, 0u);
+}
+
+TEST(UdpUnicast, TheNextFrameLandsInTheBufferTheCallerHandsBack)
+{
+    // A decoder hands back the buffer it is done with as it asks for the next frame; a large
+    // frame that gets a fresh buffer instead faults it in while the socket fills.
+    zun::UdpReceiver receiver({}, 10'000'000'000);
+    ASSERT_TRUE(receiver.listen(21019));
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21019));
+    const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
+    zun::EncodedFrame frame;
+    std::vector<uint8_t> handedBack;
+    for (uint32_t n = 1; n <= 3; ++n) {
+        const auto payload = zuntest::pattern(zun::byteSize(f), n);
+        ASSERT_TRUE(sender.send(zuntest::meta(f, n), payload));
+        frame.payload.swap(handedBack); // as the decoder swaps it for a spare of its own
+        const uint8_t *const spare = frame.payload.data();
+        const auto giveUp = std::chrono::steady_clock::now() + 2s;
+        while (!receiver.receive(frame, 20ms))
+            ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "frame " << n;
+        EXPECT_TRUE(frame.payload == payload) << "frame " << n;
+        if (spare)
+            EXPECT_EQ(frame.payload.data(), spare) << "frame " << n;
+        handedBack.resize(frame.payload.size());
+    }
 }
 
 TEST(UdpUnicast, ReceiverThatFellBehindTakesTheNewestFrameOfEachStream)
@@ -384,6 +411,39 @@ TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
     EXPECT_GT(paced, 0.8 * expected);
     EXPECT_LT(paced, 3 * expected + 0.2);
     EXPECT_LT(fast, paced / 2);
+}
+
+TEST(UdpPacing, OnceTheBurstIsSpentDatagramsGoInBatchesAndTheLastOnesWithoutWaiting)
+{
+    constexpr size_t kDatagram = 1472;
+    constexpr size_t kCount = 2000; // about 2.8 MiB
+    const std::vector<uint8_t> bytes(kDatagram);
+    const std::vector<zun::Datagram> frame(kCount, zun::Datagram{{}, bytes});
+    zun::Pacer pacer;
+    constexpr uint64_t kMs = 1'000'000;
+    pacer.startFrame(frame.size() * kDatagram, 0, 0);
+    pacer.startFrame(frame.size() * kDatagram, 100 * kMs, 100 * kMs); // 80 ms for the frame
+    uint64_t waitNs = 0;
+    std::span<const zun::Datagram> rest(frame);
+    const size_t burst = pacer.due(rest, 100 * kMs, waitNs);
+    EXPECT_EQ(burst * kDatagram, zun::Pacer::kDefaultBurstBytes / kDatagram * kDatagram);
+    for (size_t i = 0; i < burst; ++i)
+        pacer.sent(kDatagram);
+    rest = rest.subspan(burst);
+    // One datagram's time later one would be allowed, but it waits for a batch.
+    const double nsPerByte = 80.0 * kMs / double(frame.size() * kDatagram);
+    const uint64_t oneLater = 100 * kMs + uint64_t(2 * kDatagram * nsPerByte);
+    EXPECT_EQ(pacer.due(rest, oneLater, waitNs), 0u);
+    const uint64_t batchDue = oneLater + waitNs;
+    EXPECT_NEAR(double(waitNs), (zun::Pacer::kBatchBytes - 2.0 * kDatagram) * nsPerByte, 2 * kDatagram * nsPerByte);
+    const size_t batch = pacer.due(rest, batchDue, waitNs);
+    EXPECT_GE(batch * kDatagram, zun::Pacer::kBatchBytes - kDatagram);
+    EXPECT_LE(batch * kDatagram, zun::Pacer::kBatchBytes + kDatagram);
+    // What is left of a frame at its end is less than a batch: it goes when it is due.
+    for (size_t i = 0; i < rest.size() - 3; ++i)
+        pacer.sent(kDatagram);
+    rest = rest.last(3);
+    EXPECT_EQ(pacer.due(rest, 180 * kMs, waitNs), 3u);
 }
 
 // A frame in Ethernet-sized pieces, each header of its own, to be reordered or spoiled.

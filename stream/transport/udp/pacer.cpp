@@ -7,6 +7,7 @@ namespace zun {
 void Pacer::startFrame(size_t bytes, uint64_t sendTimeNs, uint64_t nowNs)
 {
     mStartNs = nowNs;
+    mFrameBytes = bytes;
     mSentBytes = 0;
     const uint64_t fixed = mFixedRate.load();
     const uint64_t interval = mHavePrevious && sendTimeNs > mPreviousSendTimeNs
@@ -33,12 +34,16 @@ size_t Pacer::due(std::span<const Datagram> next, uint64_t nowNs, uint64_t &wait
         return next.size();
     const double elapsed = double(nowNs > mStartNs ? nowNs - mStartNs : 0);
     const double allowed = elapsed / mNsPerByte + mBurstBytes - double(mSentBytes);
+    const double left = double(mFrameBytes > mSentBytes ? mFrameBytes - mSentBytes : 0);
+    const double batch = std::max(double(next[0].size()), std::min({double(kBatchBytes), mBurstBytes, left}));
+    if (allowed < batch) {
+        waitNs = uint64_t((batch - allowed) * mNsPerByte) + 1;
+        return 0;
+    }
     double taken = 0;
     size_t count = 0;
     while (count < next.size() && taken + double(next[count].size()) <= allowed)
         taken += double(next[count++].size());
-    if (count == 0)
-        waitNs = uint64_t((double(next[0].size()) - allowed) * mNsPerByte) + 1;
     return count;
 }
 

@@ -26,6 +26,9 @@ public:
     // largest datagram.
     static constexpr uint64_t kFixedBurstNs = 2'000'000;
     static constexpr uint64_t kLeastBurstBytes = 64 << 10;
+    // Once the burst is spent, datagrams wait until this much may go together (or what is
+    // left of the frame): each wake-up then fills a few offload sends, not one datagram.
+    static constexpr uint64_t kBatchBytes = 128 << 10;
 
     // Bytes per second, 0 for the default; any thread, takes effect from the next frame.
     void setFixedRate(uint64_t bytesPerSecond) { mFixedRate.store(bytesPerSecond); }
@@ -47,6 +50,7 @@ private:
     double mNsPerByte = 0;
     double mBurstBytes = 0;
     uint64_t mStartNs = 0;
+    uint64_t mFrameBytes = 0;
     uint64_t mSentBytes = 0;
 };
 

@@ -112,6 +112,10 @@ void UdpReceiver::joinGroup()
 
 bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout)
 {
+    // The caller is done with the buffer it holds: the next frame may land in it. Kept until
+    // a frame is whole, it would leave that frame a fresh buffer to fault in while it comes.
+    mReassembler.recycle(std::move(frame.payload));
+    frame.payload.clear();
     const auto wait = std::max(timeout, std::chrono::milliseconds(0));
     if (!mSocket.valid()) {
         // Nothing to wait on: still honour the time, so a polling caller does not spin.
@@ -141,7 +145,6 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
         if (!mReady.empty() && (drained || deliver)) {
             std::swap(frame.meta, mReady.front().meta);
             std::swap(frame.payload, mReady.front().payload);
-            mReassembler.recycle(std::move(mReady.front().payload));
             mReady.erase(mReady.begin());
             return true;
         }
