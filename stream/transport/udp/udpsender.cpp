@@ -20,7 +20,6 @@ namespace {
 constexpr size_t kIpUdpOverhead = 20 + 8;
 constexpr size_t kMaxUdpPayload = 65507;
 constexpr int kSendBuffer = 4 << 20;
-constexpr size_t kParityAtOnceBytes = 32u << 20;
 
 bool isMulticast(const in_addr &addr)
 {
@@ -139,11 +138,9 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
 void UdpSender::addParity(WireHeader header, std::span<const uint8_t> payload, const ParityLayout &layout,
                           size_t slot)
 {
-    // A large frame's parity is computed while its data pieces are paced out, so that it does
-    // not hold back the first of them; a smaller frame's at once, which measured faster.
+    // Parity is computed while the data pieces are paced out, and the rest of it before the
+    // first parity piece leaves: it never holds back a frame that loses nothing.
     mParity.start(payload, layout);
-    if (payload.size() <= kParityAtOnceBytes)
-        mParity.finish();
     const uint32_t crc = frameCrc(payload);
     header.pieceOffset = 0;
     header.pieceLength = layout.pieceSize;
