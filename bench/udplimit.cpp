@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,52 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Three frames in turn, each cut into pieces behind headers of the library's size, as its
+// transport puts a frame on the wire and lands it.
+class FrameCutter {
+public:
+    static constexpr size_t kHeader = 44;
+    static constexpr size_t kFrames = 3;
+
+    explicit FrameCutter(const UdpLimitSetup &setup)
+        : mFrames(setup.mode == UdpLimitSetup::Mode::OffloadFrames ? kFrames * setup.frameBytes : 0, 'x'),
+          mFrameBytes(setup.frameBytes), mPiece(setup.datagram - kHeader)
+    {
+    }
+    // Header and piece parts of the next count datagrams, fewer where a frame ends.
+    std::span<iovec> next(size_t count)
+    {
+        mHeaders.resize(count * kHeader);
+        mParts.clear();
+        for (size_t i = 0; i < count; ++i) {
+            const size_t length = std::min(mPiece, mFrameBytes - mOffset);
+            mParts.push_back({mHeaders.data() + i * kHeader, kHeader});
+            mParts.push_back({mFrames.data() + mFrame * mFrameBytes + mOffset, length});
+            mOffset += length;
+            if (mOffset == mFrameBytes) { // a short last piece ends a segmentation run
+                mOffset = 0;
+                mFrame = (mFrame + 1) % kFrames;
+                break;
+            }
+        }
+        return mParts;
+    }
+
+private:
+    std::vector<char> mFrames;
+    std::vector<char> mHeaders;
+    std::vector<iovec> mParts;
+    size_t mFrameBytes;
+    size_t mPiece;
+    size_t mFrame = 0;
+    size_t mOffset = 0;
+};
+
+bool offloads(UdpLimitSetup::Mode mode)
+{
+    return mode == UdpLimitSetup::Mode::Offload || mode == UdpLimitSetup::Mode::OffloadFrames;
+}
+
 int openReceiver(const UdpLimitSetup &setup)
 {
     InNetns in(setup.receiverNetns);
@@ -40,7 +87,7 @@ int openReceiver(const UdpLimitSetup &setup)
     setsockopt(rx, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
     const timeval tick{0, 100000};
     setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
-    if (setup.mode == UdpLimitSetup::Mode::Offload) {
+    if (offloads(setup.mode)) {
         const int on = 1;
         setsockopt(rx, SOL_UDP, UDP_GRO, &on, sizeof on);
     }
@@ -48,8 +95,9 @@ int openReceiver(const UdpLimitSetup &setup)
     return rx;
 }
 
-// One burst of the sender's mode; bytes that went.
-uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf)
+// One burst of the sender's mode; bytes that went. frames cuts the datagrams for
+// OffloadFrames.
+uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf, FrameCutter &frames)
 {
     const size_t datagram = setup.datagram;
     uint64_t sent = 0;
@@ -68,13 +116,11 @@ uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf)
         sent += uint64_t(std::max(0, ::sendmmsg(tx, batch, kBatch, 0))) * datagram;
         break;
     }
-    case UdpLimitSetup::Mode::Offload: {
+    case UdpLimitSetup::Mode::Offload:
+    case UdpLimitSetup::Mode::OffloadFrames: {
         const size_t segments = std::max<size_t>(1, 64000 / datagram);
-        iovec part{buf.data(), segments * datagram};
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint16_t))]{};
         msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         cmsghdr *c = CMSG_FIRSTHDR(&message);
@@ -83,8 +129,15 @@ uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf)
         c->cmsg_len = CMSG_LEN(sizeof(uint16_t));
         const uint16_t size = uint16_t(datagram);
         std::memcpy(CMSG_DATA(c), &size, sizeof size);
-        for (int i = 0; i < 4; ++i)
-            sent += ::sendmsg(tx, &message, 0) > 0 ? part.iov_len : 0;
+        iovec whole{buf.data(), segments * datagram};
+        for (int i = 0; i < 4; ++i) {
+            const std::span<iovec> parts = setup.mode == UdpLimitSetup::Mode::OffloadFrames
+                ? frames.next(segments) : std::span<iovec>(&whole, 1);
+            message.msg_iov = parts.data();
+            message.msg_iovlen = parts.size();
+            const ssize_t n = ::sendmsg(tx, &message, 0);
+            sent += n > 0 ? uint64_t(n) : 0;
+        }
         break;
     }
     }
@@ -102,17 +155,25 @@ Rate udpLimit(const UdpLimitSetup &setup, double seconds)
     std::atomic<uint64_t> received{0};
     std::thread reader([&] {
         std::vector<char> buf(65536);
+        FrameCutter frames(setup);
         while (!stop) {
-            const ssize_t n = ::recv(rx, buf.data(), buf.size(), 0);
+            msghdr message{};
+            iovec whole{buf.data(), buf.size()};
+            const std::span<iovec> parts = setup.mode == UdpLimitSetup::Mode::OffloadFrames
+                ? frames.next(65536 / setup.datagram) : std::span<iovec>(&whole, 1);
+            message.msg_iov = parts.data();
+            message.msg_iovlen = parts.size();
+            const ssize_t n = ::recvmsg(rx, &message, 0);
             if (n > 0)
                 received += uint64_t(n);
         }
     });
     std::vector<char> buf(65536, 'x');
+    FrameCutter frames(setup);
     uint64_t sent = 0;
     const auto start = Clock::now();
     while (secondsSince(start) < seconds)
-        sent += sendSome(tx, setup, buf);
+        sent += sendSome(tx, setup, buf, frames);
     const double elapsed = secondsSince(start);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop = true;

@@ -19,11 +19,15 @@ struct UdpLimitSetup {
         OneByOne, // one send and one recv per datagram
         Sendmmsg, // 32 datagrams per sendmmsg, one recv each
         Offload,  // segmentation offload on the sender, receive offload on the receiver
+        // Offload as the library's transport moves a frame: each datagram a header and a
+        // piece of the frame in two parts, from and into three frame-sized buffers in turn.
+        OffloadFrames,
     };
     sockaddr_in to{};       // where the receiver listens
     int receiverNetns = -1; // the receiver's network namespace, -1 for this one
     size_t datagram = 1472;
     Mode mode = Mode::OneByOne;
+    size_t frameBytes = 6220800; // for OffloadFrames: raw 1080p
 };
 
 Rate udpLimit(const UdpLimitSetup &setup, double seconds);
