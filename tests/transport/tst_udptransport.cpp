@@ -413,37 +413,51 @@ TEST(UdpPacing, AFixedRateSpreadsAFrameOverItsSizeOverTheRate)
     EXPECT_LT(fast, paced / 2);
 }
 
-TEST(UdpPacing, OnceTheBurstIsSpentDatagramsGoInBatchesAndTheLastOnesWithoutWaiting)
+TEST(UdpPacing, OnceTheBurstIsSpentDatagramsGoInBatchesButOneByOneOnASlowLink)
 {
     constexpr size_t kDatagram = 1472;
     constexpr size_t kCount = 2000; // about 2.8 MiB
     const std::vector<uint8_t> bytes(kDatagram);
     const std::vector<zun::Datagram> frame(kCount, zun::Datagram{{}, bytes});
-    zun::Pacer pacer;
     constexpr uint64_t kMs = 1'000'000;
-    pacer.startFrame(frame.size() * kDatagram, 0, 0);
-    pacer.startFrame(frame.size() * kDatagram, 100 * kMs, 100 * kMs); // 80 ms for the frame
+    // Spends the burst at startNs; what is left of the frame.
+    const auto spendBurst = [&](zun::Pacer &pacer, uint64_t startNs) {
+        uint64_t waitNs = 0;
+        std::span<const zun::Datagram> rest(frame);
+        const size_t burst = pacer.due(rest, startNs, waitNs);
+        EXPECT_GT(burst, 0u);
+        for (size_t i = 0; i < burst; ++i)
+            pacer.sent(kDatagram);
+        return rest.subspan(burst);
+    };
+
+    zun::Pacer fast;
+    fast.startFrame(frame.size() * kDatagram, 0, 0);
+    fast.startFrame(frame.size() * kDatagram, 10 * kMs, 10 * kMs); // 8 ms for the frame
+    auto rest = spendBurst(fast, 10 * kMs);
+    EXPECT_EQ(frame.size() - rest.size(), zun::Pacer::kDefaultBurstBytes / kDatagram);
+    // Two datagrams' time later two would be allowed, but they wait for a batch.
+    const double nsPerByte = 8.0 * kMs / double(frame.size() * kDatagram);
+    const uint64_t twoLater = 10 * kMs + uint64_t(2 * kDatagram * nsPerByte);
     uint64_t waitNs = 0;
-    std::span<const zun::Datagram> rest(frame);
-    const size_t burst = pacer.due(rest, 100 * kMs, waitNs);
-    EXPECT_EQ(burst * kDatagram, zun::Pacer::kDefaultBurstBytes / kDatagram * kDatagram);
-    for (size_t i = 0; i < burst; ++i)
-        pacer.sent(kDatagram);
-    rest = rest.subspan(burst);
-    // One datagram's time later one would be allowed, but it waits for a batch.
-    const double nsPerByte = 80.0 * kMs / double(frame.size() * kDatagram);
-    const uint64_t oneLater = 100 * kMs + uint64_t(2 * kDatagram * nsPerByte);
-    EXPECT_EQ(pacer.due(rest, oneLater, waitNs), 0u);
-    const uint64_t batchDue = oneLater + waitNs;
+    EXPECT_EQ(fast.due(rest, twoLater, waitNs), 0u);
     EXPECT_NEAR(double(waitNs), (zun::Pacer::kBatchBytes - 2.0 * kDatagram) * nsPerByte, 2 * kDatagram * nsPerByte);
-    const size_t batch = pacer.due(rest, batchDue, waitNs);
+    const size_t batch = fast.due(rest, twoLater + waitNs, waitNs);
     EXPECT_GE(batch * kDatagram, zun::Pacer::kBatchBytes - kDatagram);
     EXPECT_LE(batch * kDatagram, zun::Pacer::kBatchBytes + kDatagram);
     // What is left of a frame at its end is less than a batch: it goes when it is due.
     for (size_t i = 0; i < rest.size() - 3; ++i)
-        pacer.sent(kDatagram);
-    rest = rest.last(3);
-    EXPECT_EQ(pacer.due(rest, 180 * kMs, waitNs), 3u);
+        fast.sent(kDatagram);
+    EXPECT_EQ(fast.due(rest.last(3), 18 * kMs, waitNs), 3u);
+
+    // At 1 MB/s a batch of half a millisecond is less than a datagram: each goes on its turn.
+    zun::Pacer slow;
+    slow.setFixedRate(1'000'000);
+    slow.startFrame(frame.size() * kDatagram, 0, 0);
+    rest = spendBurst(slow, 0);
+    EXPECT_EQ(frame.size() - rest.size(), zun::Pacer::kLeastBurstBytes / kDatagram);
+    EXPECT_EQ(slow.due(rest, 0, waitNs), 0u);
+    EXPECT_EQ(slow.due(rest, waitNs, waitNs), 1u);
 }
 
 // A frame in Ethernet-sized pieces, each header of its own, to be reordered or spoiled.

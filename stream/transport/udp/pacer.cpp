@@ -35,7 +35,8 @@ size_t Pacer::due(std::span<const Datagram> next, uint64_t nowNs, uint64_t &wait
     const double elapsed = double(nowNs > mStartNs ? nowNs - mStartNs : 0);
     const double allowed = elapsed / mNsPerByte + mBurstBytes - double(mSentBytes);
     const double left = double(mFrameBytes > mSentBytes ? mFrameBytes - mSentBytes : 0);
-    const double batch = std::max(double(next[0].size()), std::min({double(kBatchBytes), mBurstBytes, left}));
+    const double batch = std::max(double(next[0].size()),
+                                  std::min({double(kBatchBytes), double(kBatchNs) / mNsPerByte, left}));
     if (allowed < batch) {
         waitNs = uint64_t((batch - allowed) * mNsPerByte) + 1;
         return 0;

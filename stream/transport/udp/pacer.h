@@ -26,8 +26,10 @@ public:
     // largest datagram.
     static constexpr uint64_t kFixedBurstNs = 2'000'000;
     static constexpr uint64_t kLeastBurstBytes = 64 << 10;
-    // Once the burst is spent, datagrams wait until this much may go together (or what is
-    // left of the frame): each wake-up then fills a few offload sends, not one datagram.
+    // Once the burst is spent, datagrams wait until what the rate allows in kBatchNs may go
+    // together, at most kBatchBytes (or what is left of the frame): each wake-up then fills
+    // a few offload sends, not one datagram, and a slow link still gets them one by one.
+    static constexpr uint64_t kBatchNs = 500'000;
     static constexpr uint64_t kBatchBytes = 128 << 10;
 
     // Bytes per second, 0 for the default; any thread, takes effect from the next frame.
