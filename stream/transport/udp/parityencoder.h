@@ -14,13 +14,15 @@ namespace zun {
 class ParityEncoder {
 public:
     void encode(std::span<const uint8_t> payload, const ParityLayout &layout);
-    // Begins a frame; payload must stay until finished() says so.
+    // Begins a frame; payload must stay until it is finished or forgotten.
     void start(std::span<const uint8_t> payload, const ParityLayout &layout);
     // Computes the next block's parity; false when there was none left.
     bool encodeNextBlock();
     // Computes the parity of every block not yet done.
     void finish();
     bool finished() const { return mNextBlock >= mLayout.blockCount; }
+    // Leaves the blocks not yet done, as of a frame cut short: its payload may go.
+    void forget() { mNextBlock = mLayout.blockCount; }
     // Parity row of block from the frame started last, layout.pieceSize bytes; its bytes
     // are final once the block has been encoded.
     std::span<const uint8_t> piece(uint32_t block, uint32_t row) const;

@@ -132,7 +132,9 @@ bool UdpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
     mParityFrom = mDatagrams.size();
     if (layout)
         addParity(header, payload, *layout, pieces);
-    return sendPaced(meta.sendTimeNs);
+    const bool whole = sendPaced(meta.sendTimeNs);
+    mParity.forget();
+    return whole;
 }
 
 void UdpSender::addParity(WireHeader header, std::span<const uint8_t> payload, const ParityLayout &layout,
@@ -167,7 +169,6 @@ bool UdpSender::sendPaced(uint64_t sendTimeNs)
     const auto refused = [this] { noteRefused(); };
     bool whole = true;
     std::span<const Datagram> rest(mDatagrams);
-    const bool hasParity = mParityFrom < mDatagrams.size();
     while (!rest.empty()) {
         if (watch().stop.stop_requested())
             return false;
@@ -176,11 +177,11 @@ bool UdpSender::sendPaced(uint64_t sendTimeNs)
         uint64_t waitNs = 0;
         const size_t due = mPacer.due(rest, monotonicNowNs(), waitNs);
         if (due == 0) {
-            if (!hasParity || !mParity.encodeNextBlock())
+            if (!mParity.encodeNextBlock())
                 std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(waitNs, kLongestSleepNs)));
             continue;
         }
-        if (hasParity && mDatagrams.size() - rest.size() + due > mParityFrom)
+        if (mDatagrams.size() - rest.size() + due > mParityFrom)
             mParity.finish();
         const size_t went = mBatch.send(mSocket.get(), rest.first(due), refused);
         for (size_t i = 0; i < went; ++i)
