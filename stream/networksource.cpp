@@ -32,7 +32,8 @@ void NetworkSource::run(std::stop_token stop)
         if (got)
             mContext.sink(frame.meta, frame.payload, &frame.payload);
         mContext.monitor.check(counters.packetsRejected, counters.framesIncomplete,
-                               [this] { return mReceiver->lastRejection(); });
+                               [this] { return mReceiver->lastRejection(); },
+                               [this] { return mReceiver->lossDetail(); });
     }
 }
 

@@ -61,7 +61,8 @@ void SourceMonitor::formatSeen(const StreamFormat &format)
 }
 
 void SourceMonitor::check(uint64_t rejected, uint64_t incomplete,
-                          const std::function<std::string()> &rejectionDetail)
+                          const std::function<std::string()> &rejectionDetail,
+                          const std::function<std::string()> &lossDetail)
 {
     const uint64_t now = monotonicNowNs();
     std::lock_guard lock(mMutex);
@@ -83,7 +84,8 @@ void SourceMonitor::check(uint64_t rejected, uint64_t incomplete,
     }
     if (incomplete > mIncompleteSeen) {
         mStatus.problem(ZUN_LOG_WARNING, ENODATA, mName + ": " + std::to_string(incomplete - mIncompleteSeen)
-                                                      + " frames incomplete, pieces missing");
+                                                      + " frames incomplete, pieces missing"
+                                                      + (lossDetail ? lossDetail() : std::string()));
         mIncompleteSeen = incomplete;
     }
 }

@@ -28,8 +28,10 @@ public:
     void frameArrived();
     // From the receiving thread, or the reader's for frames it takes straight from memory.
     void formatSeen(const StreamFormat &format);
-    // From the receiving thread, often: logs stalls and, once a second, new losses.
-    void check(uint64_t rejected, uint64_t incomplete, const std::function<std::string()> &rejectionDetail);
+    // From the receiving thread, often: logs stalls and, once a second, new losses, each
+    // with what the source can say about it.
+    void check(uint64_t rejected, uint64_t incomplete, const std::function<std::string()> &rejectionDetail,
+               const std::function<std::string()> &lossDetail = {});
     ZunStatus snapshot() const;
 
 private:

@@ -71,6 +71,9 @@ public:
     // Why the last datagram or message was refused and who sent it, as " (bad magic) from
     // 127.0.0.1:40000"; empty when not known. On the decoder's own thread.
     virtual std::string lastRejection() const { return {}; }
+    // Why frames came incomplete where the receiver knows, as "; 12 datagrams dropped on a
+    // full 416 KiB receive buffer"; empty otherwise. On the decoder's own thread.
+    virtual std::string lossDetail() const { return {}; }
 };
 
 // nullptr for a protocol that is not a network transport.

@@ -290,6 +290,34 @@ TEST(UdpRobustness, MalformedDatagramsAreCountedAndTheNextGoodFrameTaken)
     EXPECT_LT(zuntest::residentBytes(), before + (16u << 20));
 }
 
+TEST(UdpRobustness, DatagramsDroppedOnAFullReceiveBufferAreToldWithTheLoss)
+{
+    // Where net.core.rmem_max is small, a receiver without the right to exceed it loses raw
+    // frames in the host, not on the link: the warning about incomplete frames says so.
+    zun::UdpReceiver receiver({}, 10'000'000'000);
+    ASSERT_TRUE(receiver.listen(21023));
+    receiver.limitReceiveBuffer(4096);
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21023));
+    sender.setRedundancy(0);
+    const StreamFormat large{320, 240, zun::kDepthRgb888, 1}; // four datagrams on loopback
+    for (uint32_t n = 1; n <= 3; ++n)
+        ASSERT_TRUE(sender.send(zuntest::meta(large, n), zuntest::pattern(zun::byteSize(large), n)));
+    zun::EncodedFrame got;
+    while (receiver.receive(got, 50ms)) {
+    }
+    EXPECT_EQ(receiver.lossDetail(), "") << "no datagram read since the drops";
+    // The next datagram read brings the kernel's count.
+    const StreamFormat small{16, 16, zun::kDepthRgb888, 1};
+    ASSERT_TRUE(sender.send(zuntest::meta(small, 4), zuntest::pattern(zun::byteSize(small), 4)));
+    ASSERT_TRUE(zuntest::receiveWithin(receiver, got));
+    EXPECT_EQ(got.meta.frameNumber, 4u);
+    const std::string detail = receiver.lossDetail();
+    EXPECT_NE(detail.find("datagrams dropped on a full "), std::string::npos) << detail;
+    EXPECT_NE(detail.find(" KiB receive buffer (net.core.rmem_max)"), std::string::npos) << detail;
+    EXPECT_EQ(detail.find("; 0 datagrams"), std::string::npos) << detail;
+}
+
 TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)
 {
     LoopbackPair pair;

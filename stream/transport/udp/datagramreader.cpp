@@ -36,6 +36,12 @@ bool DatagramReader::enableOffload(int fd)
     return setsockopt(fd, SOL_UDP, UDP_GRO, &on, sizeof on) == 0;
 }
 
+void DatagramReader::enableDropCount(int fd)
+{
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+}
+
 size_t DatagramReader::prepare(FrameReassembler &reassembler)
 {
     mParts.clear();
@@ -111,7 +117,7 @@ bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &fr
                           const OnDatagram &onDatagram)
 {
     const size_t slots = prepare(reassembler);
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) + CMSG_SPACE(sizeof(uint32_t))];
     msghdr message{};
     message.msg_iov = mParts.data();
     message.msg_iovlen = mParts.size();
@@ -134,6 +140,8 @@ bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &fr
             std::memcpy(&size, CMSG_DATA(c), sizeof size);
             if (size > 0)
                 segment = size_t(size);
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+            std::memcpy(&mDroppedOnFullBuffer, CMSG_DATA(c), sizeof mDroppedOnFullBuffer);
         }
     }
     deliver(total, segment, slots, reassembler, onDatagram);

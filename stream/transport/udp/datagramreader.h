@@ -34,6 +34,8 @@ public:
     DatagramReader();
     // Asks the kernel to coalesce; false where it cannot, which changes nothing else.
     static bool enableOffload(int fd);
+    // Asks the kernel to tell, with each read, how many datagrams it dropped on a full buffer.
+    static void enableDropCount(int fd);
     // False when nothing is waiting.
     bool read(int fd, FrameReassembler &reassembler, sockaddr_in &from, const OnDatagram &onDatagram);
     // As read, for bytes the caller has: a run of datagrams of segment bytes each but the
@@ -44,6 +46,8 @@ public:
     // Datagrams that came coalesced with others, and those received straight into their frame.
     uint64_t coalesced() const { return mCoalesced; }
     uint64_t landedInPlace() const { return mLandedInPlace; }
+    // Datagrams the kernel dropped on the socket's full buffer, as of the last read.
+    uint32_t droppedOnFullBuffer() const { return mDroppedOnFullBuffer; }
 
 private:
     // Lays out the buffer for the next message; returns how many header slots it has.
@@ -59,6 +63,7 @@ private:
 
     uint64_t mCoalesced = 0;
     uint64_t mLandedInPlace = 0;
+    uint32_t mDroppedOnFullBuffer = 0;
     size_t mPieceGuess = 0; // payload bytes of a datagram that is not its frame's last
     std::vector<uint8_t> mHeaderSlots;
     std::vector<uint8_t> mSpill;

@@ -27,12 +27,16 @@ constexpr size_t kMaxTrackedStreams = 16;
 // How long the quickest trip of a stream is trusted, so clock drift cannot build up.
 constexpr uint64_t kQuickestMemoryNs = 10'000'000'000;
 
-void enlargeReceiveBuffer(int fd)
+// What the kernel granted.
+int enlargeReceiveBuffer(int fd, int size)
 {
-    int size = kReceiveBuffer;
     // Force goes past net.core.rmem_max where the process may; otherwise take what is allowed.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    return granted;
 }
 
 } // namespace
@@ -66,8 +70,9 @@ bool UdpReceiver::listen(uint16_t port)
     const int off = 0;
     setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
 #endif
-    enlargeReceiveBuffer(fd.get());
+    mReceiveBufferBytes = enlargeReceiveBuffer(fd.get(), kReceiveBuffer);
     DatagramReader::enableOffload(fd.get());
+    DatagramReader::enableDropCount(fd.get());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -230,6 +235,22 @@ std::string UdpReceiver::lastRejection() const
         return {};
     return std::string(" (") + mRejectReason + ") from "
         + addressText(mRejectFrom.sin_addr.s_addr, ntohs(mRejectFrom.sin_port));
+}
+
+std::string UdpReceiver::lossDetail() const
+{
+    const uint32_t dropped = mReader.droppedOnFullBuffer();
+    if (dropped == 0)
+        return {};
+    return "; " + std::to_string(dropped) + " datagrams dropped on a full "
+        + std::to_string(mReceiveBufferBytes / 1024) + " KiB receive buffer (net.core.rmem_max)";
+}
+
+void UdpReceiver::limitReceiveBuffer(int bytes)
+{
+    setsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    socklen_t length = sizeof mReceiveBufferBytes;
+    getsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &mReceiveBufferBytes, &length);
 }
 
 ReceiveCounters UdpReceiver::counters() const

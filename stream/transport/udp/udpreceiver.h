@@ -31,9 +31,12 @@ public:
     bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) override;
     ReceiveCounters counters() const override;
     std::string lastRejection() const override;
+    std::string lossDetail() const override;
 
     size_t bytesHeld() const { return mReassembler.bytesHeld(); }
     const DatagramReader &reader() const { return mReader; }
+    // Test hook, after listen: a socket buffer of this size, as where net.core.rmem_max is small.
+    void limitReceiveBuffer(int bytes);
 
 private:
     // One datagram or a coalesced run of them, or false when none is waiting.
@@ -44,6 +47,7 @@ private:
     void noteRejected(const char *reason);
 
     SocketFd mSocket;
+    int mReceiveBufferBytes = 0; // what the kernel granted
     FrameReassembler mReassembler;
     DatagramReader mReader;
     // Frames complete but not yet delivered: at most one per stream, oldest first.
