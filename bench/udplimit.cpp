@@ -45,9 +45,12 @@ public:
           mFrameBytes(setup.frameBytes), mPiece(setup.datagram - kHeader)
     {
     }
-    // Header and piece parts of the next count datagrams, fewer where a frame ends.
-    std::span<iovec> next(size_t count)
+    // In OffloadFrames, the header and piece parts of the next count datagrams, fewer where
+    // a frame ends; otherwise whole, the one buffer every mode reuses.
+    std::span<iovec> next(size_t count, iovec &whole)
     {
+        if (mFrames.empty())
+            return {&whole, 1};
         mHeaders.resize(count * kHeader);
         mParts.clear();
         for (size_t i = 0; i < count; ++i) {
@@ -95,7 +98,7 @@ int openReceiver(const UdpLimitSetup &setup)
     return rx;
 }
 
-// One burst of the sender's mode; bytes that went. frames cuts the datagrams for
+// One burst of the sender's mode; bytes that went. frames cuts the datagrams in
 // OffloadFrames.
 uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf, FrameCutter &frames)
 {
@@ -131,8 +134,7 @@ uint64_t sendSome(int tx, const UdpLimitSetup &setup, std::vector<char> &buf, Fr
         std::memcpy(CMSG_DATA(c), &size, sizeof size);
         iovec whole{buf.data(), segments * datagram};
         for (int i = 0; i < 4; ++i) {
-            const std::span<iovec> parts = setup.mode == UdpLimitSetup::Mode::OffloadFrames
-                ? frames.next(segments) : std::span<iovec>(&whole, 1);
+            const std::span<iovec> parts = frames.next(segments, whole);
             message.msg_iov = parts.data();
             message.msg_iovlen = parts.size();
             const ssize_t n = ::sendmsg(tx, &message, 0);
@@ -159,8 +161,7 @@ Rate udpLimit(const UdpLimitSetup &setup, double seconds)
         while (!stop) {
             msghdr message{};
             iovec whole{buf.data(), buf.size()};
-            const std::span<iovec> parts = setup.mode == UdpLimitSetup::Mode::OffloadFrames
-                ? frames.next(65536 / setup.datagram) : std::span<iovec>(&whole, 1);
+            const std::span<iovec> parts = frames.next(65536 / setup.datagram, whole);
             message.msg_iov = parts.data();
             message.msg_iovlen = parts.size();
             const ssize_t n = ::recvmsg(rx, &message, 0);

@@ -27,16 +27,21 @@ constexpr size_t kMaxTrackedStreams = 16;
 // How long the quickest trip of a stream is trusted, so clock drift cannot build up.
 constexpr uint64_t kQuickestMemoryNs = 10'000'000'000;
 
-// What the kernel granted.
+// What the kernel granted, which it counts double for its own bookkeeping.
+int receiveBufferOf(int fd)
+{
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    return granted;
+}
+
 int enlargeReceiveBuffer(int fd, int size)
 {
     // Force goes past net.core.rmem_max where the process may; otherwise take what is allowed.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    int granted = 0;
-    socklen_t length = sizeof granted;
-    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    return granted;
+    return receiveBufferOf(fd);
 }
 
 } // namespace
@@ -249,8 +254,7 @@ std::string UdpReceiver::lossDetail() const
 void UdpReceiver::limitReceiveBuffer(int bytes)
 {
     setsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    socklen_t length = sizeof mReceiveBufferBytes;
-    getsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &mReceiveBufferBytes, &length);
+    mReceiveBufferBytes = receiveBufferOf(mSocket.get());
 }
 
 ReceiveCounters UdpReceiver::counters() const
