@@ -13,6 +13,7 @@ namespace bench {
 struct Options {
     double seconds = 2; // per run
     int rounds = 3;     // each run and each limit is measured this often, interleaved; best kept
+    double minutes = 1; // of the soak
 };
 
 // The machine's limits for one frame format, measured once in main's run.
@@ -41,5 +42,15 @@ void runJpegBench(const Options &options);
 // Needs root (or CAP_NET_ADMIN) for its namespace and veth pair; says so and returns elsewhere.
 void runVethBench(const Options &options);
 void runParityBench(const Options &options);
+// Pacing bursts against receive buffers over the veth pair; needs what runVethBench needs.
+void runReceiveBufferBench(const Options &options);
+// Raw 8192x8192 32-bit at 1 fps into a cold decoder over loopback, ten runs in a row.
+void runLargestBench(const Options &options);
+// One multicast sender, eight receivers in namespaces of their own behind a bridge.
+void runFanOutBench(const Options &options);
+// All transports at once for options.minutes, in a network namespace of its own.
+void runSoakBench(const Options &options);
+// The soak's shared-memory reader, in a process of its own; runs until killed.
+int runMemoryReader(uint16_t port);
 
 } // namespace bench

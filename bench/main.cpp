@@ -1,8 +1,10 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|parity|veth]
-//   (each run S seconds, default 2; best of N, default 3; all but veth by default)
+//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|parity|veth|rcvbuf|largest|fanout|soak]
+//            [--minutes M]
+//   (each run S seconds, default 2; best of N, default 3; the soak M minutes, default 1;
+//   memory, network, jpeg and parity by default)
 
 #include "benches.h"
 #include "picture.h"
@@ -111,6 +113,10 @@ int main(int argc, char **argv)
             options.rounds = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
             only = argv[++i];
+        else if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc)
+            options.minutes = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--memory-reader") == 0 && i + 1 < argc)
+            return bench::runMemoryReader(uint16_t(std::atoi(argv[++i])));
     }
     std::printf("load average at start %.2f\n", bench::loadAverage());
     if (only.empty() || only == "memory")
@@ -121,6 +127,14 @@ int main(int argc, char **argv)
         bench::runJpegBench(options);
     if (only == "veth")
         bench::runVethBench(options);
+    if (only == "largest")
+        bench::runLargestBench(options);
+    if (only == "fanout")
+        bench::runFanOutBench(options);
+    if (only == "soak")
+        bench::runSoakBench(options);
+    if (only == "rcvbuf")
+        bench::runReceiveBufferBench(options);
     if (only.empty() || only == "parity")
         bench::runParityBench(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());

@@ -14,6 +14,7 @@ namespace bench {
 namespace {
 constexpr const char *kLocalLink = "zunbench0";
 constexpr const char *kPeerLink = "zunbench1";
+constexpr const char *kBridge = "zunbr0";
 } // namespace
 
 InNetns::InNetns(int fd)
@@ -35,7 +36,7 @@ InNetns::~InNetns()
     ::close(mHome);
 }
 
-VethPair::VethPair()
+HeldNamespace::HeldNamespace()
 {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -50,50 +51,93 @@ VethPair::VethPair()
     }
     ::close(ready[1]);
     char made = 0;
-    if (mHolder < 0 || ::read(ready[0], &made, 1) != 1 || !made) {
-        ::close(ready[0]);
-        mProblem = "cannot make a network namespace (needs root or CAP_SYS_ADMIN)";
-        return;
-    }
+    const bool ok = mHolder > 0 && ::read(ready[0], &made, 1) == 1 && made;
     ::close(ready[0]);
-    const std::string holder = std::to_string(mHolder);
-    const bool linked = run(std::string("ip link add ") + kLocalLink + " type veth peer name " + kPeerLink
-                                + " netns " + holder, false)
-        && run(std::string("ip addr add ") + kLocal + "/30 dev " + kLocalLink, false)
-        && run(std::string("ip link set ") + kLocalLink + " up", false)
-        && run(std::string("ip addr add ") + kPeer + "/30 dev " + kPeerLink, true)
-        && run(std::string("ip link set ") + kPeerLink + " up", true) && run("ip link set lo up", true);
-    if (!linked) {
-        mProblem = "cannot make the veth pair (ip link add ... type veth)";
-        return;
-    }
-    // Without it a veth hands datagrams on one by one; where ethtool is missing, so be it.
-    run(std::string("ethtool -K ") + kPeerLink + " gro on", true);
-    mPeerNetns = ::open(("/proc/" + holder + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    if (ok && run("ip link set lo up"))
+        mFd = ::open(("/proc/" + std::to_string(mHolder) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-VethPair::~VethPair()
+HeldNamespace::~HeldNamespace()
 {
-    if (mPeerNetns >= 0)
-        ::close(mPeerNetns);
+    if (mFd >= 0)
+        ::close(mFd);
     if (mHolder > 0) {
         ::kill(mHolder, SIGKILL);
         ::waitpid(mHolder, nullptr, 0);
     }
 }
 
+bool HeldNamespace::run(const std::string &command) const
+{
+    return mHolder > 0 && runHere("nsenter -t " + std::to_string(mHolder) + " -n " + command);
+}
+
+bool runHere(const std::string &command)
+{
+    const std::string line = command + " >/dev/null 2>&1";
+    return std::system(line.c_str()) == 0;
+}
+
+VethPair::VethPair()
+{
+    if (!mPeer.ok()) {
+        mProblem = "cannot make a network namespace (needs root or CAP_SYS_ADMIN)";
+        return;
+    }
+    const std::string holder = std::to_string(mPeer.holder());
+    mOk = runHere(std::string("ip link add ") + kLocalLink + " type veth peer name " + kPeerLink + " netns " + holder)
+        && runHere(std::string("ip addr add ") + kLocal + "/30 dev " + kLocalLink)
+        && runHere(std::string("ip link set ") + kLocalLink + " up")
+        && mPeer.run(std::string("ip addr add ") + kPeer + "/30 dev " + kPeerLink)
+        && mPeer.run(std::string("ip link set ") + kPeerLink + " up");
+    if (!mOk) {
+        mProblem = "cannot make the veth pair (ip link add ... type veth)";
+        return;
+    }
+    // Without it a veth hands datagrams on one by one; where ethtool is missing, so be it.
+    mPeer.run(std::string("ethtool -K ") + kPeerLink + " gro on");
+}
+
 bool VethPair::setMtu(int mtu)
 {
     const std::string size = std::to_string(mtu);
-    return run(std::string("ip link set ") + kLocalLink + " mtu " + size, false)
-        && run(std::string("ip link set ") + kPeerLink + " mtu " + size, true);
+    return runHere(std::string("ip link set ") + kLocalLink + " mtu " + size)
+        && mPeer.run(std::string("ip link set ") + kPeerLink + " mtu " + size);
 }
 
-bool VethPair::run(const std::string &command, bool inPeer)
+BridgedNamespaces::BridgedNamespaces(int count)
 {
-    const std::string line = (inPeer ? "nsenter -t " + std::to_string(mHolder) + " -n " : std::string())
-        + command + " >/dev/null 2>&1";
-    return std::system(line.c_str()) == 0;
+    if (!runHere(std::string("ip link add ") + kBridge + " type bridge mcast_snooping 0")
+        || !runHere(std::string("ip addr add ") + kLocal + "/24 dev " + kBridge)
+        || !runHere(std::string("ip link set ") + kBridge + " up")) {
+        mProblem = "cannot make a bridge (ip link add ... type bridge)";
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        mSpaces.push_back(std::make_unique<HeldNamespace>());
+        const HeldNamespace &space = *mSpaces.back();
+        if (!space.ok()) {
+            mProblem = "cannot make a network namespace (needs root or CAP_SYS_ADMIN)";
+            return;
+        }
+        const std::string port = std::string(kBridge) + "p" + std::to_string(i);
+        if (!runHere("ip link add " + port + " type veth peer name eth0 netns " + std::to_string(space.holder()))
+            || !runHere("ip link set " + port + " master " + kBridge + " up")
+            || !space.run("ip addr add " + address(i) + "/24 dev eth0") || !space.run("ip link set eth0 up")
+            || !space.run("ip route add 224.0.0.0/4 dev eth0")) {
+            mProblem = "cannot join a namespace to the bridge (ip link add ... type veth)";
+            return;
+        }
+        space.run("ethtool -K eth0 gro on");
+    }
+    mOk = true;
+}
+
+BridgedNamespaces::~BridgedNamespaces()
+{
+    // The veth pairs go with their namespaces.
+    mSpaces.clear();
+    runHere(std::string("ip link del ") + kBridge);
 }
 
 } // namespace bench

@@ -39,7 +39,8 @@ public:
         mEncoder = zunGetEncoder(c.protocol, &c.format);
         if (!mEncoder || !zunSetDestFormat(mEncoder, &c.format, c.compressed, c.level)
             || !zunSetDestAddress(mEncoder, c.address.c_str(), c.port)
-            || (c.redundancy >= 0 && !zunSetRedundancy(mEncoder, uint32_t(c.redundancy))))
+            || (c.redundancy >= 0 && !zunSetRedundancy(mEncoder, uint32_t(c.redundancy)))
+            || (c.pacingBurst && !zunSetPacingBurst(mEncoder, c.pacingBurst)))
             return;
         mOut.resize(zunGetByteSize(&c.format));
         std::memset(mOut.data(), 0, mOut.size());

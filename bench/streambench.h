@@ -21,6 +21,7 @@ struct StreamConfig {
     double seconds = 2;
     int sourceNetns = -1; // the decoder's network namespace, -1 for this one
     int redundancy = -1;  // percent of parity, -1 for the library's default
+    uint64_t pacingBurst = 0; // UDP: bytes that may leave at once, 0 for the library's default
     // Between frames until the first arrives: frames far larger than a socket buffer only
     // arrive paced, at the rate they are meant to come.
     std::chrono::milliseconds warmUpPeriod{10};

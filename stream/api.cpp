@@ -129,6 +129,11 @@ ZUN_API int32_t zunSetPacingRate(uint32_t encoder, uint64_t bytesPerSecond)
                                  [&](Encoder &e) { return int32_t(e.setPacingRate(bytesPerSecond)); });
 }
 
+ZUN_API int32_t zunSetPacingBurst(uint32_t encoder, uint64_t bytes)
+{
+    return changeHandle<Encoder>(encoder, int32_t(0), [&](Encoder &e) { return int32_t(e.setPacingBurst(bytes)); });
+}
+
 ZUN_API int32_t zunDeleteEncoder(uint32_t encoder)
 {
     return deleteHandle<Encoder>(encoder);

@@ -131,6 +131,8 @@ bool Decoder::listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> re
         mMonitor.fail(error, errorText(error));
         return false;
     }
+    if (const std::string problem = receiver->listenProblem(); !problem.empty())
+        mMonitor.warn(problem);
     installSource(std::make_unique<NetworkSource>(std::move(receiver), context()), nullptr);
     return true;
 }

@@ -169,6 +169,12 @@ bool Encoder::setPacingRate(uint64_t bytesPerSecond)
     return mNetwork && mNetwork->setPacingRate(bytesPerSecond);
 }
 
+bool Encoder::setPacingBurst(uint64_t bytes)
+{
+    std::lock_guard lock(mNetworkMutex);
+    return mNetwork && mNetwork->setPacingBurst(bytes);
+}
+
 void Encoder::sendLoop(std::stop_token stop)
 {
     mNetwork->setWatch({stop, [this] { return mQueue.waiting(); }});

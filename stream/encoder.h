@@ -32,6 +32,7 @@ public:
     bool encode(const uint8_t *pixels);
     // False where the transport does not pace: TCP and shared memory.
     bool setPacingRate(uint64_t bytesPerSecond);
+    bool setPacingBurst(uint64_t bytes);
     // False where the protocol cannot lose pieces (TCP, memory) or percent is over 100.
     bool setRedundancy(uint32_t percent);
     ZunStreamStats stats() const;

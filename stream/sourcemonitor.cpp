@@ -43,6 +43,12 @@ void SourceMonitor::fail(int error, const std::string &why)
     mStatus.fail(error, mName + ": " + why);
 }
 
+void SourceMonitor::warn(const std::string &why)
+{
+    std::lock_guard lock(mMutex);
+    mStatus.problem(ZUN_LOG_WARNING, 0, mName + ": " + why);
+}
+
 void SourceMonitor::frameArrived()
 {
     mLastFrameNs = monotonicNowNs();

@@ -24,6 +24,8 @@ public:
     // A new source, e.g. "udp port 10588", whose refused units are called unitNoun.
     void start(const std::string &name, const char *unitNoun);
     void fail(int error, const std::string &why);
+    // A problem that leaves the source working, badly where it matters.
+    void warn(const std::string &why);
     // From the receiving thread.
     void frameArrived();
     // From the receiving thread, or the reader's for frames it takes straight from memory.

@@ -29,7 +29,7 @@ struct SendWatch {
 };
 
 // Sends whole frames over the network. Used on the encoder's own thread, except
-// setDestination and setPacingRate, which run on the caller's and must not wait on the network.
+// setDestination and the pacing settings, which run on the caller's and must not wait on the network.
 class NetworkSender {
 public:
     virtual ~NetworkSender() = default;
@@ -43,6 +43,8 @@ public:
     // Bytes per second for each frame, 0 for the default; false where the transport paces
     // itself (TCP's flow control).
     virtual bool setPacingRate(uint64_t) { return false; }
+    // Bytes that may leave at once, 0 for the default; false where the transport paces itself.
+    virtual bool setPacingBurst(uint64_t) { return false; }
     // Before the first send, on the encoder's thread.
     void setWatch(SendWatch watch) { mWatch = std::move(watch); }
     // Share of parity added to each frame, in percent, where the transport can lose pieces;
@@ -74,6 +76,9 @@ public:
     // Why frames came incomplete where the receiver knows, as "; 12 datagrams dropped on a
     // full 416 KiB receive buffer"; empty otherwise. On the decoder's own thread.
     virtual std::string lossDetail() const { return {}; }
+    // What listen got short of what it asked, as "receive buffer 208 KiB granted of 128 MiB
+    // asked, net.core.rmem_max"; empty when it got all. After listen, on the caller's thread.
+    virtual std::string listenProblem() const { return {}; }
 };
 
 // nullptr for a protocol that is not a network transport.

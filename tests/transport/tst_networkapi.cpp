@@ -295,7 +295,7 @@ TEST_P(NetworkApi, DeleteIsPromptWhileThePeerStalls)
     ::close(stalled);
 }
 
-TEST_P(NetworkApi, PacingRateIsForUdpAndASlowFrameDoesNotHoldUpDelete)
+TEST_P(NetworkApi, PacingIsForUdpAndASlowFrameDoesNotHoldUpDelete)
 {
     const StreamFormat f{1920, 1080, 1, 1};
     Decoder decoder(protocol(), port(10));
@@ -305,6 +305,9 @@ TEST_P(NetworkApi, PacingRateIsForUdpAndASlowFrameDoesNotHoldUpDelete)
     EXPECT_EQ(zunSetPacingRate(0, 0), 0);
     const uint32_t memory = zunGetEncoder(ZUN_PROTOCOL_MEMORY, &f);
     EXPECT_EQ(zunSetPacingRate(memory, 1'000'000), 0);
+    EXPECT_EQ(zunSetPacingBurst(encoder.handle, 16 << 10), protocol() == ZUN_PROTOCOL_UDP ? 1 : 0);
+    EXPECT_EQ(zunSetPacingBurst(decoder.handle, 0), 0);
+    EXPECT_EQ(zunSetPacingBurst(memory, 0), 0);
     zunDeleteEncoder(memory);
     // Six seconds of sending at that rate: stopping does not wait for the rest.
     encoder.encode(f);

@@ -19,22 +19,27 @@ public:
     static constexpr uint64_t kLongestIntervalNs = 1'000'000'000;
     // The first frame has no interval to go by.
     static constexpr uint64_t kFirstFrameRate = 256'000'000;
-    // What may leave at once by default: a frame this small goes as one burst, which any
-    // receiver's socket buffer and a veth's backlog take.
-    static constexpr uint64_t kDefaultBurstBytes = 1 << 20;
+    // A small frame (JPEG) is not spread over its interval but goes at least this fast, below
+    // gigabit Ethernet's rate: it is whole before the receiver spends time decoding it, which
+    // an untuned receiver's socket buffer could not cover while the next frame comes.
+    static constexpr uint64_t kLeastRate = 100'000'000;
+    // What may leave at once by default, from the first datagram of a frame on: a quarter
+    // of the socket buffer an untuned receiver gets (416 KiB), so that a frame's first burst
+    // and a wake-up's batch never fill it, however large the frame (table in the README).
+    static constexpr uint64_t kDefaultBurstBytes = 64 << 10;
     // At a fixed rate, what leaves in this time may go at once, but never less than the
-    // largest datagram.
+    // default burst.
     static constexpr uint64_t kFixedBurstNs = 2'000'000;
-    static constexpr uint64_t kLeastBurstBytes = 64 << 10;
     // Once the burst is spent, datagrams wait until what the rate allows in kBatchNs may go
-    // together, at most kBatchBytes (or what is left of the frame): each wake-up then fills
+    // together, at most the burst (or what is left of the frame): each wake-up then fills
     // a few offload sends, not one datagram, and a slow link still gets them one by one.
     static constexpr uint64_t kBatchNs = 500'000;
-    static constexpr uint64_t kBatchBytes = 128 << 10;
 
     // Bytes per second, 0 for the default; any thread, takes effect from the next frame.
     void setFixedRate(uint64_t bytesPerSecond) { mFixedRate.store(bytesPerSecond); }
     bool fixedRate() const { return mFixedRate.load() != 0; }
+    // Bytes that may leave at once, 0 for the default; any thread, from the next frame on.
+    void setBurst(uint64_t bytes) { mBurst.store(bytes); }
 
     // sendTimeNs: when the frame was handed to the encoder.
     void startFrame(size_t bytes, uint64_t sendTimeNs, uint64_t nowNs);
@@ -47,6 +52,7 @@ public:
 
 private:
     std::atomic<uint64_t> mFixedRate{0};
+    std::atomic<uint64_t> mBurst{0};
     bool mHavePrevious = false;
     uint64_t mPreviousSendTimeNs = 0;
     double mNsPerByte = 0;

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <set>
 #include <thread>
@@ -20,6 +21,9 @@ namespace {
 // Room for a third of a second of the largest frames at one a second, so a receiver that
 // stalls for a moment (a fresh frame buffer is being cleared) loses nothing.
 constexpr int kReceiveBuffer = 128 << 20;
+// Set by the benchmark and tests: what receivers get from then on, as where
+// net.core.rmem_max is this and the process may not exceed it; 0: off.
+std::atomic<int> gReceiveBufferCeiling{0};
 constexpr int kDatagramsPerTimeCheck = 64;
 // How far a receiver that has a frame ready reads on looking for a newer one.
 constexpr int kMaxCatchUpDatagrams = 512;
@@ -27,21 +31,32 @@ constexpr size_t kMaxTrackedStreams = 16;
 // How long the quickest trip of a stream is trusted, so clock drift cannot build up.
 constexpr uint64_t kQuickestMemoryNs = 10'000'000'000;
 
-// What the kernel granted, which it counts double for its own bookkeeping.
+// What the kernel granted, in the terms it is asked in: it reports double, for its own
+// bookkeeping.
 int receiveBufferOf(int fd)
 {
     int granted = 0;
     socklen_t length = sizeof granted;
     getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    return granted;
+    return granted / 2;
 }
 
 int enlargeReceiveBuffer(int fd, int size)
 {
-    // Force goes past net.core.rmem_max where the process may; otherwise take what is allowed.
+    if (const int ceiling = gReceiveBufferCeiling.load(); ceiling > 0)
+        size = std::min(size, ceiling);
+    // Force goes past net.core.rmem_max where the process may (CAP_NET_ADMIN); otherwise
+    // take what is allowed.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     return receiveBufferOf(fd);
+}
+
+std::string sizeText(int bytes)
+{
+    if (bytes >= (1 << 20) && bytes % (1 << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    return std::to_string(bytes / 1024) + " KiB";
 }
 
 } // namespace
@@ -247,14 +262,31 @@ std::string UdpReceiver::lossDetail() const
     const uint32_t dropped = mReader.droppedOnFullBuffer();
     if (dropped == 0)
         return {};
-    return "; " + std::to_string(dropped) + " datagrams dropped on a full "
-        + std::to_string(mReceiveBufferBytes / 1024) + " KiB receive buffer (net.core.rmem_max)";
+    return "; " + std::to_string(dropped) + " datagrams dropped on a full receive buffer (" + bufferText() + ")";
+}
+
+std::string UdpReceiver::bufferText() const
+{
+    return sizeText(mReceiveBufferBytes) + " granted of " + sizeText(kReceiveBuffer) + " asked"
+        + (mReceiveBufferBytes < kReceiveBuffer ? ", net.core.rmem_max" : "");
+}
+
+std::string UdpReceiver::listenProblem() const
+{
+    if (!mSocket.valid() || mReceiveBufferBytes >= kReceiveBuffer)
+        return {};
+    return "receive buffer " + bufferText();
 }
 
 void UdpReceiver::limitReceiveBuffer(int bytes)
 {
     setsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     mReceiveBufferBytes = receiveBufferOf(mSocket.get());
+}
+
+void UdpReceiver::setReceiveBufferCeiling(int bytes)
+{
+    gReceiveBufferCeiling = bytes;
 }
 
 ReceiveCounters UdpReceiver::counters() const

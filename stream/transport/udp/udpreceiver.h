@@ -32,11 +32,15 @@ public:
     ReceiveCounters counters() const override;
     std::string lastRejection() const override;
     std::string lossDetail() const override;
+    std::string listenProblem() const override;
 
     size_t bytesHeld() const { return mReassembler.bytesHeld(); }
     const DatagramReader &reader() const { return mReader; }
     // Test hook, after listen: a socket buffer of this size, as where net.core.rmem_max is small.
     void limitReceiveBuffer(int bytes);
+    // Benchmark and test hook: receivers that listen from now on get at most this buffer, as
+    // where net.core.rmem_max is bytes and the process may not exceed it; 0 ends it. Any thread.
+    static void setReceiveBufferCeiling(int bytes);
 
 private:
     // One datagram or a coalesced run of them, or false when none is waiting.
@@ -47,6 +51,9 @@ private:
     void noteRejected(const char *reason);
 
     SocketFd mSocket;
+    // "208 KiB granted of 128 MiB asked"
+    std::string bufferText() const;
+
     int mReceiveBufferBytes = 0; // what the kernel granted
     FrameReassembler mReassembler;
     DatagramReader mReader;

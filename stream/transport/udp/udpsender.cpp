@@ -205,6 +205,12 @@ bool UdpSender::setPacingRate(uint64_t bytesPerSecond)
     return true;
 }
 
+bool UdpSender::setPacingBurst(uint64_t bytes)
+{
+    mPacer.setBurst(bytes);
+    return true;
+}
+
 void UdpSender::noteRefused()
 {
     // The host answers that no one listens on the port: a channel that does not match.

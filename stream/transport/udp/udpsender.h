@@ -26,6 +26,7 @@ public:
     bool setDestination(const std::string &address, uint16_t port) override;
     bool send(const FrameMeta &meta, std::span<const uint8_t> payload) override;
     bool setPacingRate(uint64_t bytesPerSecond) override;
+    bool setPacingBurst(uint64_t bytes) override;
     // Percent of parity (0 to 100, 0: none); any thread.
     void setRedundancy(uint32_t percent) override { mRedundancy = std::min<uint32_t>(percent, 100); }
 
