@@ -151,7 +151,7 @@ ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels);
 ZUN_API int32_t zunSetPacingRate(uint32_t encoder, uint64_t bytes_per_second);
 
 /* Protocol 1 only: at most this many bytes of a frame's datagrams leave at once, from its
- * first datagram on, the rest paced; 0 (the default) is 64 KiB, which a receiver with the
+ * first datagram on, the rest paced; 0 (the default) is 256 KiB, which a receiver with the
  * stock 416 KiB socket buffer holds. Larger bursts lower the latency of frames up to that
  * size where every receiver has a large buffer. Takes effect from the next frame.
  * Returns 1, or 0 for a bad handle or protocol 2 or 3. Any thread; waits for other changing
