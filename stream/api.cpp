@@ -249,6 +249,14 @@ ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats)
     }) ? 1 : 0;
 }
 
+ZUN_API int32_t zunGetReceiveStats(uint32_t decoder, ZunReceiveStats *stats)
+{
+    return stats && withHandle<Decoder>(decoder, false, [&](Decoder &d) {
+        *stats = d.receiveStats();
+        return true;
+    }) ? 1 : 0;
+}
+
 ZUN_API int32_t zunDeleteDecoder(uint32_t decoder)
 {
     return deleteHandle<Decoder>(decoder);

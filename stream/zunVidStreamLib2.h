@@ -113,6 +113,15 @@ typedef struct ZunRepairStats {
     uint64_t piecesRebuilt;  /* data pieces rebuilt from parity */
 } ZunRepairStats;
 
+/* What reached a decoder, since it was made: a third record, so that ZunStreamStats keeps its
+ * size. */
+typedef struct ZunReceiveStats {
+    uint64_t bytesReceived;       /* bytes that arrived, in whole frames or not, headers and parity
+                                     included (protocol 3: the payload of the frames delivered) */
+    uint64_t datagramsOverflowed; /* protocol 1: datagrams this host's kernel dropped on the
+                                     decoder's full socket buffer, apart from any the network lost */
+} ZunReceiveStats;
+
 /* Bytes in one uncompressed frame: height x row length padded to 4 bytes.
  * Returns 0 for a null pointer, an unknown depth or a size that does not fit in 32 bits.
  * Any thread, never waits. */
@@ -221,6 +230,10 @@ ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent);
  * 0 for a bad handle, an encoder or a null pointer. Any thread, never waits for other calls. */
 ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats);
 
+/* Fills *stats for a decoder handle. Returns 1, or 0 for a bad handle, an encoder or a null
+ * pointer. Any thread, never waits for other calls. */
+ZUN_API int32_t zunGetReceiveStats(uint32_t decoder, ZunReceiveStats *stats);
+
 /* Fills *status for an encoder or decoder handle: its state and its last problem.
  * Returns 1, or 0 for a bad handle or a null pointer. Any thread, never waits for other
  * calls. */
@@ -247,12 +260,14 @@ ZUN_API void zunSetLogHandler(ZunLogHandler handler, void *user);
 static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
 static_assert(sizeof(ZunStreamStats) == 48, "ZunStreamStats keeps its size");
 static_assert(sizeof(ZunRepairStats) == 16, "ZunRepairStats is two uint64_t");
+static_assert(sizeof(ZunReceiveStats) == 16, "ZunReceiveStats is two uint64_t");
 static_assert(offsetof(StreamFormat, width) == 0 && offsetof(StreamFormat, height) == 2 &&
                   offsetof(StreamFormat, depth) == 4 && offsetof(StreamFormat, orientation) == 6,
               "StreamFormat field offsets");
 #else
 _Static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
 _Static_assert(sizeof(ZunRepairStats) == 16, "ZunRepairStats is two uint64_t");
+_Static_assert(sizeof(ZunReceiveStats) == 16, "ZunReceiveStats is two uint64_t");
 _Static_assert(offsetof(StreamFormat, orientation) == 6, "StreamFormat field offsets");
 #endif
 
