@@ -76,7 +76,8 @@ public:
     // 127.0.0.1:40000"; empty when not known. On the decoder's own thread.
     virtual std::string lastRejection() const { return {}; }
     // Why frames came incomplete where the receiver knows, as "; 12 datagrams dropped on a
-    // full 416 KiB receive buffer"; empty otherwise. On the decoder's own thread.
+    // full receive buffer (208 KiB granted of 128 MiB asked, net.core.rmem_max)"; empty
+    // otherwise. On the decoder's own thread.
     virtual std::string lossDetail() const { return {}; }
     // What listen got short of what it asked, as "receive buffer 208 KiB granted of 128 MiB
     // asked, net.core.rmem_max"; empty when it got all. After listen, on the caller's thread.
