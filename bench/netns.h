@@ -71,7 +71,8 @@ private:
 
 // Namespaces of their own, each joined by a veth pair at MTU 1500 to a bridge in this one,
 // as machines on one Ethernet switch: the bridge has kLocal, namespace i has address(i), and
-// multicast sent from kLocal ("group@198.18.1.1") reaches every port (no snooping).
+// multicast sent from kLocal ("group@198.18.1.1") reaches every port (no snooping), one
+// packet per datagram.
 class BridgedNamespaces {
 public:
     static constexpr const char *kLocal = "198.18.1.1";
