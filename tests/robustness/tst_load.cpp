@@ -409,7 +409,8 @@ void handleCycle(uint32_t protocol, uint32_t port, int cycle, const std::vector<
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// Each thread started and stopped costs many times more there; a leak shows in fewer cycles.
+// The sanitizer stages run the suite again, slower; a leak of one fd or thread a cycle shows
+// in fewer cycles too.
 constexpr int kHandleCycles = 100;
 #else
 constexpr int kHandleCycles = 500;
