@@ -502,6 +502,25 @@ TEST(UdpPacing, NoMoreThanTheBurstLeavesAtOnceAndSmallFramesAreNotSpreadOverTheI
     EXPECT_LE(pacedFinish(pacer, kRaw, 3 * kInterval).second, size_t(16) << 10);
 }
 
+// Frames handed over faster than a fixed rate carries them: their bursts must not come on top
+// of the rate, so five frames take what five frames' bytes take at that rate, less one burst.
+TEST(UdpPacing, AFixedRateHoldsAcrossFramesSentBackToBack)
+{
+    constexpr uint64_t kRate = 5'000'000;
+    constexpr size_t kCount = 600, kFrames = 5; // about 883 KB a frame
+    zun::Pacer pacer;
+    pacer.setFixedRate(kRate);
+    uint64_t now = 0;
+    for (size_t i = 0; i < kFrames; ++i) {
+        pacer.startFrame(kCount * 1472, now, now);
+        now += pacedFinish(pacer, kCount, now).first;
+    }
+    const double burst = std::max(double(zun::Pacer::kDefaultBurstBytes), kRate * zun::Pacer::kFixedBurstNs / 1e9);
+    const double leastNs = (double(kFrames * kCount * 1472) - burst) / double(kRate) * 1e9;
+    EXPECT_GE(double(now), 0.98 * leastNs) << "the frames went faster than the rate";
+    EXPECT_LE(double(now), 1.05 * leastNs);
+}
+
 TEST(UdpPacing, OnceTheBurstIsSpentDatagramsGoInBatchesButOneByOneOnASlowLink)
 {
     constexpr size_t kDatagram = 1472;

@@ -6,10 +6,14 @@ namespace zun {
 
 void Pacer::startFrame(size_t bytes, uint64_t sendTimeNs, uint64_t nowNs)
 {
-    mStartNs = nowNs;
+    const uint64_t fixed = mFixedRate.load();
+    // A fixed rate holds across frames: a frame starts no earlier than the bytes before it
+    // were due, or each frame's burst would come on top of the rate.
+    const uint64_t previousDueNs = fixed && mFixedBefore ? mStartNs + uint64_t(double(mSentBytes) * mNsPerByte) : 0;
+    mFixedBefore = fixed != 0;
+    mStartNs = std::max(nowNs, previousDueNs);
     mFrameBytes = bytes;
     mSentBytes = 0;
-    const uint64_t fixed = mFixedRate.load();
     const uint64_t interval = mHavePrevious && sendTimeNs > mPreviousSendTimeNs
         ? std::min(sendTimeNs - mPreviousSendTimeNs, kLongestIntervalNs)
         : 0;
@@ -38,7 +42,8 @@ size_t Pacer::due(std::span<const Datagram> next, uint64_t nowNs, uint64_t &wait
         return 0;
     if (mNsPerByte <= 0)
         return next.size();
-    const double elapsed = double(nowNs > mStartNs ? nowNs - mStartNs : 0);
+    // Negative before a fixed-rate frame's start.
+    const double elapsed = double(int64_t(nowNs - mStartNs));
     const double allowed = elapsed / mNsPerByte + mBurstBytes - double(mSentBytes);
     const double left = double(mFrameBytes > mSentBytes ? mFrameBytes - mSentBytes : 0);
     const double batch = std::max(double(next[0].size()),

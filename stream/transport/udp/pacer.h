@@ -55,6 +55,7 @@ private:
     std::atomic<uint64_t> mFixedRate{0};
     std::atomic<uint64_t> mBurst{0};
     bool mHavePrevious = false;
+    bool mFixedBefore = false;
     uint64_t mPreviousSendTimeNs = 0;
     double mNsPerByte = 0;
     double mBurstBytes = 0;
