@@ -57,16 +57,16 @@ int runCheck(const Options &o)
         }
     });
 
-    LinkMeter meter(false);
-    FrameReceiver receiver(decoder, meter, false);
     const auto start = Clock::now();
+    LinkMeter meter(false, monotonicNowNs());
+    FrameReceiver receiver(decoder, meter, false);
+    console::err(textreport::recvHeader(false));
     auto nextReport = start + std::chrono::seconds(1);
     auto elapsed = [&start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     while (!stopRequested() && elapsed() < o.seconds) {
         if (Clock::now() >= nextReport) {
-            ZunStreamStats stats{};
-            zunGetStreamStats(decoder, &stats);
-            console::err(textreport::recvSecond(meter.closeSecond(stats, elapsed()), QStringLiteral("nothing arrives")));
+            console::err(textreport::recvSecond(meter.closeSecond(DecoderCounters::of(decoder), elapsed()),
+                                                QStringLiteral("nothing arrives"), false));
             nextReport += std::chrono::seconds(1);
         }
         if (!receiver.takeOne())
@@ -78,15 +78,14 @@ int runCheck(const Options &o)
 
     CheckResult result;
     result.setting = settingName(o);
-    ZunStreamStats sent{}, received{};
+    ZunStreamStats sent{};
     zunGetStreamStats(encoder, &sent);
-    zunGetStreamStats(decoder, &received);
     result.send.elapsed = ran;
     result.send.madeTotal = made.load();
     result.send.sentTotal = sent.framesSent;
     result.send.droppedTotal = sent.framesDropped;
     result.send.fps = ran > 0 ? double(made.load()) / ran : 0;
-    result.receive = meter.summary(received, ran);
+    result.receive = meter.summary(DecoderCounters::of(decoder), ran);
     if (o.fpsGiven) {
         result.wantedFps = o.fps;
         result.passed = result.receive.fps >= o.fps;

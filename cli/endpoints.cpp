@@ -37,8 +37,13 @@ uint32_t openEncoder(const Options &o, const QString &address, QString *why)
         zunDeleteEncoder(encoder);
         return 0;
     }
-    if (o.redundancy && o.protocol == ZUN_PROTOCOL_UDP && !zunSetRedundancy(encoder, *o.redundancy)) {
+    if (o.redundancy && !zunSetRedundancy(encoder, *o.redundancy)) {
         *why = QStringLiteral("the library refuses redundancy %1").arg(*o.redundancy);
+        zunDeleteEncoder(encoder);
+        return 0;
+    }
+    if (o.pacingMbps && !zunSetPacingRate(encoder, uint64_t(*o.pacingMbps * 1e6 / 8))) {
+        *why = QStringLiteral("the library refuses a pacing rate of %1 Mbit/s").arg(*o.pacingMbps);
         zunDeleteEncoder(encoder);
         return 0;
     }
@@ -57,7 +62,8 @@ uint32_t openEncoder(const Options &o, const QString &address, QString *why)
 
 uint32_t openDecoder(const Options &o, QString *why)
 {
-    const StreamFormat hint{640, 480, 1, 1};
+    // The library names a format other than the one asked for; a receiver asks only under --expect.
+    const StreamFormat hint = o.thresholds.expect.value_or(StreamFormat{0, 0, ZUN_DEPTH_RGB888, 1});
     const uint32_t decoder = zunGetDecoder(o.protocol, &hint);
     if (decoder == 0) {
         *why = QStringLiteral("the library refuses protocol %1").arg(protocolName(o.protocol));

@@ -9,13 +9,14 @@ bool FrameReceiver::takeOne()
         return false;
     FrameArrival frame;
     frame.arrivalNs = monotonicNowNs();
-    frame.format = {uint16_t(zunGetRecvWidth(mDecoder)), uint16_t(zunGetRecvHeight(mDecoder)),
-                    uint16_t(zunGetRecvDepth(mDecoder)), uint16_t(zunGetRecvOrientation(mDecoder))};
-    frame.number = zunGetRecvFrameNumber(mDecoder);
-    frame.sendTimeNs = zunGetRecvSendTime(mDecoder);
-    frame.payloadBytes = zunGetCompressedFrameSize(mDecoder);
-    // The library says only how many bytes were carried; a JPEG never has exactly the raw size.
-    frame.compressed = frame.payloadBytes != zunGetByteSize(&frame.format);
+    ZunFrameInfo info{};
+    info.size = sizeof info;
+    zunGetRecvFrameInfo(mDecoder, &info);
+    frame.format = {info.width, info.height, info.depth, info.orientation};
+    frame.number = info.frameNumber;
+    frame.sendTimeNs = info.sendTimeNs;
+    frame.payloadBytes = info.payloadBytes;
+    frame.compressed = info.jpeg != 0;
     mMeter.addFrame(frame);
     if (mVerify) {
         const Verdict verdict = mVerifier.check(frame.format, frame.compressed, frame.number, pixels);

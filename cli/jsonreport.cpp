@@ -44,13 +44,16 @@ QJsonValue count(uint64_t value)
     return QJsonValue(qint64(value));
 }
 
-// The library's four counters, as "delivered" .. "rejected" followed by suffix.
+// The library's counters, as "delivered" .. "buffer_overflow" followed by suffix.
 void putCounters(QJsonObject &o, const Counters &c, const QString &suffix = {})
 {
     o[QStringLiteral("delivered") + suffix] = count(c.delivered);
     o[QStringLiteral("dropped") + suffix] = count(c.dropped);
     o[QStringLiteral("incomplete") + suffix] = count(c.incomplete);
     o[QStringLiteral("rejected") + suffix] = count(c.rejected);
+    o[QStringLiteral("repaired_datagrams") + suffix] = count(c.repairedDatagrams);
+    o[QStringLiteral("repaired_frames") + suffix] = count(c.repairedFrames);
+    o[QStringLiteral("buffer_overflow") + suffix] = count(c.overflowed);
 }
 
 } // namespace
@@ -72,6 +75,7 @@ QJsonObject recvSecond(const SecondFigures &s, const LinkStatus &status)
     putCounters(o, s.countersTotal, QStringLiteral("_total"));
     o[QStringLiteral("gaps")] = count(s.gaps);
     o[QStringLiteral("gaps_total")] = count(s.gapsTotal);
+    o[QStringLiteral("lost")] = count(s.lost);
     putLatency(o, s.latency, s.clockShared);
     o[QStringLiteral("jitter_ms")] = rounded(s.jitterMs);
     o[QStringLiteral("damaged")] = count(s.damaged);
@@ -88,6 +92,8 @@ QJsonObject recvSummary(const RunSummary &r, const QStringList &failures)
     o[QStringLiteral("type")] = QStringLiteral("summary");
     o[QStringLiteral("seconds")] = rounded(r.seconds);
     o[QStringLiteral("active_seconds")] = rounded(r.activeSeconds);
+    o[QStringLiteral("first_frame_s")] = rounded(r.firstFrameAt);
+    o[QStringLiteral("quiet_at_end_s")] = rounded(r.quietAtEnd);
     putFormat(o, r.lastFormat, r.compressed);
     QJsonArray formats;
     for (const StreamFormat &f : r.formats)

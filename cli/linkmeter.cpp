@@ -18,11 +18,18 @@ std::optional<Latency> latencyOf(std::vector<float> samples)
     return Latency{at(0.5), at(0.99), double(samples.back())};
 }
 
-Counters countersBetween(const ZunStreamStats &from, const ZunStreamStats &to)
+Counters countersBetween(const DecoderCounters &from, const DecoderCounters &to)
 {
-    return {to.framesDelivered - from.framesDelivered, to.framesDropped - from.framesDropped,
-            to.framesIncomplete - from.framesIncomplete, to.packetsRejected - from.packetsRejected,
-            to.bytesTransferred - from.bytesTransferred};
+    Counters c;
+    c.delivered = to.stream.framesDelivered - from.stream.framesDelivered;
+    c.dropped = to.stream.framesDropped - from.stream.framesDropped;
+    c.incomplete = to.stream.framesIncomplete - from.stream.framesIncomplete;
+    c.rejected = to.stream.packetsRejected - from.stream.packetsRejected;
+    c.repairedDatagrams = to.repair.piecesRebuilt - from.repair.piecesRebuilt;
+    c.repairedFrames = to.repair.framesRepaired - from.repair.framesRepaired;
+    c.overflowed = to.receive.datagramsOverflowed - from.receive.datagramsOverflowed;
+    c.arrivedBytes = to.receive.bytesReceived - from.receive.bytesReceived;
+    return c;
 }
 
 bool sameFormat(const StreamFormat &a, const StreamFormat &b)
@@ -36,6 +43,15 @@ double mbps(uint64_t bytes, double seconds)
 }
 
 } // namespace
+
+DecoderCounters DecoderCounters::of(uint32_t decoder)
+{
+    DecoderCounters c;
+    zunGetStreamStats(decoder, &c.stream);
+    zunGetRepairStats(decoder, &c.repair);
+    zunGetReceiveStats(decoder, &c.receive);
+    return c;
+}
 
 void LinkMeter::addFrame(const FrameArrival &frame)
 {
@@ -91,7 +107,7 @@ void LinkMeter::addVerdict(bool damaged, std::optional<double> psnr)
     }
 }
 
-SecondFigures LinkMeter::closeSecond(const ZunStreamStats &stats, double elapsed)
+SecondFigures LinkMeter::closeSecond(const DecoderCounters &now, double elapsed)
 {
     SecondFigures s;
     const double span = elapsed - mSecondStart;
@@ -101,12 +117,13 @@ SecondFigures LinkMeter::closeSecond(const ZunStreamStats &stats, double elapsed
     s.frames = mSecondFrames;
     s.framesTotal = mFrames;
     s.fps = span > 0 ? double(mSecondFrames) / span : 0;
-    s.counters = countersBetween(mSecondStartStats, stats);
-    s.countersTotal = countersBetween(ZunStreamStats{}, stats);
-    s.wireMbps = mbps(s.counters.bytes, span);
+    s.counters = countersBetween(mSecondStartCounters, now);
+    s.countersTotal = countersBetween(DecoderCounters{}, now);
+    s.wireMbps = mbps(s.counters.arrivedBytes, span);
     s.pictureMbps = mbps(mSecondPictureBytes, span);
     s.gaps = mSecondGaps;
     s.gapsTotal = mGaps;
+    s.lost = std::max(mSecondGaps, s.counters.incomplete);
     s.clockShared = mClockShared;
     s.latency = latencyOf(mSecondLatencyMs);
     s.jitterMs = mJitterNs / 1e6;
@@ -117,25 +134,31 @@ SecondFigures LinkMeter::closeSecond(const ZunStreamStats &stats, double elapsed
     mSecondFrames = mSecondPictureBytes = mSecondGaps = mSecondDamaged = 0;
     mSecondLatencyMs.clear();
     mSecondWorstPsnr.reset();
-    mSecondStartStats = stats;
+    mSecondStartCounters = now;
     mSecondStart = elapsed;
     return s;
 }
 
-RunSummary LinkMeter::summary(const ZunStreamStats &stats, double elapsed) const
+RunSummary LinkMeter::summary(const DecoderCounters &now, double elapsed) const
 {
     RunSummary r;
     r.seconds = elapsed;
-    r.activeSeconds = double(mLastArrivalNs - mFirstArrivalNs) / 1e9;
     r.frames = mFrames;
-    // Frames over the span they arrived in: n frames bound n - 1 intervals.
-    r.fps = mFrames > 1 && r.activeSeconds > 0 ? double(mFrames - 1) / r.activeSeconds : 0;
-    r.counters = countersBetween(ZunStreamStats{}, stats);
-    const double span = r.activeSeconds > 0 ? r.activeSeconds * double(mFrames) / double(mFrames - 1) : elapsed;
-    r.wireMbps = mbps(r.counters.bytes, span);
+    if (mFrames > 0) {
+        r.activeSeconds = double(mLastArrivalNs - mFirstArrivalNs) / 1e9;
+        r.firstFrameAt = std::max(0.0, double(int64_t(mFirstArrivalNs - mStartNs)) / 1e9);
+        r.quietAtEnd = std::max(0.0, elapsed - double(int64_t(mLastArrivalNs - mStartNs)) / 1e9);
+    } else {
+        r.quietAtEnd = elapsed;
+    }
+    // The wait for a sender started after the receiver is no fault of the link; what follows is.
+    const double span = elapsed - r.firstFrameAt;
+    r.fps = span > 0 ? double(mFrames) / span : 0;
+    r.counters = countersBetween(DecoderCounters{}, now);
+    r.wireMbps = mbps(r.counters.arrivedBytes, span);
     r.pictureMbps = mbps(mPictureBytes, span);
-    r.lost = mGaps;
-    r.lossPercent = mFrames + mGaps > 0 ? 100.0 * double(mGaps) / double(mFrames + mGaps) : 0;
+    r.lost = std::max(mGaps, r.counters.incomplete);
+    r.lossPercent = mFrames + r.lost > 0 ? 100.0 * double(r.lost) / double(mFrames + r.lost) : 0;
     r.clockShared = mClockShared;
     r.latency = mClockShared ? latencyOf(mLatencyMs) : std::nullopt;
     r.jitterMs = mJitterNs / 1e6;

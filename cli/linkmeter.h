@@ -22,9 +22,20 @@ struct Latency {
     double maxMs = 0;
 };
 
+// The library's counters of a decoder at one moment.
+struct DecoderCounters {
+    ZunStreamStats stream{};
+    ZunRepairStats repair{};
+    ZunReceiveStats receive{};
+    static DecoderCounters of(uint32_t decoder);
+};
+
 // The library's counters over some span.
 struct Counters {
-    uint64_t delivered = 0, dropped = 0, incomplete = 0, rejected = 0, bytes = 0;
+    uint64_t delivered = 0, dropped = 0, incomplete = 0, rejected = 0;
+    uint64_t repairedDatagrams = 0, repairedFrames = 0; // rebuilt from parity
+    uint64_t overflowed = 0;                            // datagrams dropped on our own full socket buffer
+    uint64_t arrivedBytes = 0;                          // whole frames or not, headers and parity included
 };
 
 // One second of a receive run and the totals so far.
@@ -36,6 +47,7 @@ struct SecondFigures {
     double fps = 0, wireMbps = 0, pictureMbps = 0;
     Counters counters, countersTotal;
     uint64_t gaps = 0, gapsTotal = 0;
+    uint64_t lost = 0; // this second's frame numbers never seen, or its incomplete frames when more
     std::optional<Latency> latency; // empty when no frame came or the clocks differ
     bool clockShared = true;
     double jitterMs = 0;
@@ -46,9 +58,14 @@ struct SecondFigures {
 struct RunSummary {
     double seconds = 0;       // the whole run
     double activeSeconds = 0; // first frame to last
+    double firstFrameAt = 0;  // seconds into the run
+    double quietAtEnd = 0;    // seconds from the last frame to the end of the run (all of it without one)
     uint64_t frames = 0;
+    // Over the run from its first frame on, so frames that stop early show in the rate.
     double fps = 0, wireMbps = 0, pictureMbps = 0;
-    uint64_t lost = 0; // frame numbers never seen between the first and the last frame
+    // Frame numbers never seen between the first and the last frame, or the frames the library
+    // gave up as incomplete when those are more (they can lie before the first or after the last).
+    uint64_t lost = 0;
     double lossPercent = 0;
     Counters counters;
     std::optional<Latency> latency;
@@ -69,18 +86,20 @@ struct RunSummary {
 class LinkMeter
 {
 public:
-    explicit LinkMeter(bool verified) : mVerified(verified) {}
+    // startNs: CLOCK_MONOTONIC when the run began, the clock of the arrival times.
+    LinkMeter(bool verified, uint64_t startNs) : mVerified(verified), mStartNs(startNs) {}
 
     void addFrame(const FrameArrival &frame);
     // The verdict on the last frame added.
     void addVerdict(bool damaged, std::optional<double> psnr);
 
-    // Ends the current second: `stats` are the library's counters now, `elapsed` seconds since the start.
-    SecondFigures closeSecond(const ZunStreamStats &stats, double elapsed);
-    RunSummary summary(const ZunStreamStats &stats, double elapsed) const;
+    // Ends the current second: `now` are the library's counters now, `elapsed` seconds since the start.
+    SecondFigures closeSecond(const DecoderCounters &now, double elapsed);
+    RunSummary summary(const DecoderCounters &now, double elapsed) const;
 
 private:
     bool mVerified;
+    uint64_t mStartNs;
     // Whole run.
     uint64_t mFrames = 0;
     uint64_t mPictureBytes = 0;
@@ -100,6 +119,6 @@ private:
     uint64_t mSecondFrames = 0, mSecondPictureBytes = 0, mSecondGaps = 0, mSecondDamaged = 0;
     std::vector<float> mSecondLatencyMs;
     std::optional<double> mSecondWorstPsnr;
-    ZunStreamStats mSecondStartStats{};
+    DecoderCounters mSecondStartCounters{};
     double mSecondStart = 0;
 };

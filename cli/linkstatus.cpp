@@ -61,18 +61,22 @@ QString statusText(uint32_t handle)
     return zunGetStatus(handle, &status) ? textOf(status) : QString();
 }
 
-LinkStatus receiveStatus(const Options &o, uint32_t decoder)
+LinkStatus receiveStatus(const Options &o, uint32_t decoder, QString &seen)
 {
     ZunStatus status{};
     zunGetStatus(decoder, &status);
     LinkStatus result{stateName(status.state), {}};
     const QString where = QStringLiteral("%1 port %2").arg(protocolName(o.protocol)).arg(o.port);
+    const QString problem = textOf(status);
     switch (status.state) {
     case ZUN_STATE_RECEIVING:
         // The last problem stays in the status after it has passed; while frames come it is history.
+        seen = problem;
         return result;
     case ZUN_STATE_STALLED:
         result.text = QStringLiteral("stalled: no frame for a second or more on %1").arg(where);
+        if (problem == seen)
+            return result;
         break;
     case ZUN_STATE_FAILED:
         result.text = QStringLiteral("failed on %1").arg(where);
@@ -83,9 +87,8 @@ LinkStatus receiveStatus(const Options &o, uint32_t decoder)
             result.text += QStringLiteral(", ") + groupsJoined(o);
         break;
     }
-    const QString problem = textOf(status);
     if (!problem.isEmpty())
-        result.text += (result.text.isEmpty() ? QString() : QStringLiteral("; ")) + problem;
+        result.text += QStringLiteral("; ") + problem;
     return result;
 }
 

@@ -14,8 +14,9 @@ struct LinkStatus {
 };
 
 // Why a receiver has no frames: what it waits on (the groups it joined and where), how long
-// it has been quiet, and the last problem the library met.
-LinkStatus receiveStatus(const Options &options, uint32_t decoder);
+// it has been quiet, and the last problem the library met. `seen` keeps that problem as it
+// stood while frames came: once they stop it is history, and only a newer one is told.
+LinkStatus receiveStatus(const Options &options, uint32_t decoder, QString &seen);
 // What a sender waits on (a name being looked up, a connection being made) and its last problem.
 LinkStatus sendStatus(uint32_t encoder);
 // The library's last words on a handle that refused a setting; "" when it has none.

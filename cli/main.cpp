@@ -24,8 +24,9 @@ const QString kOverview = QStringLiteral(
     "  --help-all     Shows this help and that of every command.\n"
     "  -v, --version  Shows the version.\n"
     "\n"
-    "Exit status: 0 the run met its thresholds, 1 it did not (the summary says why),\n"
-    "2 bad arguments or a setting the library refuses (nothing was started).\n");
+    "Exit status: 0 the run met its thresholds, 1 it did not (the summary says why) or send\n"
+    "sent no frame (the library's reason on stderr), 2 bad arguments or a setting the library\n"
+    "refuses (nothing was started).\n");
 
 } // namespace
 

@@ -32,6 +32,10 @@ struct CommandOptions {
                              QStringLiteral("BITS")};
     QCommandLineOption fps{QStringLiteral("fps"), QStringLiteral("Frames per second. Default 30."),
                            QStringLiteral("FPS")};
+    QCommandLineOption checkFps{QStringLiteral("fps"),
+                                QStringLiteral("The rate to judge: exits 1 when this machine cannot carry FPS frames "
+                                               "a second. Without it, the rate carried is only reported."),
+                                QStringLiteral("FPS")};
     QCommandLineOption jpeg{QStringLiteral("jpeg"),
                             QStringLiteral("JPEG at compression level 0-100 (quality 100 - level); raw when absent."),
                             QStringLiteral("LEVEL")};
@@ -40,6 +44,10 @@ struct CommandOptions {
                                                  "(0: none), so the receiver rebuilds lost ones. Default: the "
                                                  "library's."),
                                   QStringLiteral("PERCENT")};
+    QCommandLineOption pacing{QStringLiteral("pacing-mbps"),
+                              QStringLiteral("UDP: sends each frame's datagrams at R Mbit/s instead of spreading "
+                                             "them over the frame interval (the library's default)."),
+                              QStringLiteral("R")};
     QCommandLineOption preset{QStringLiteral("preset"),
                               QStringLiteral("Starts from config entry N (0-99) of the window's settings file; "
                                              "options given as well win."),
@@ -116,16 +124,21 @@ uint16_t depthValue(const QString &name, const QString &text)
     return *depth;
 }
 
-// "WxH" or "WxHxDEPTH"; the library judges the range of the sizes.
+// The library's frame sizes, each way.
+constexpr int kLargestSide = 8192;
+
+// "WxH" or "WxHxDEPTH".
 StreamFormat formatValue(const QString &name, const QString &text, bool withDepth)
 {
     static const QRegularExpression size(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
     static const QRegularExpression sizeAndDepth(QStringLiteral("^(\\d{1,5})x(\\d{1,5})x(\\d{1,2})$"));
     const QRegularExpressionMatch match = (withDepth ? sizeAndDepth : size).match(text);
     const int width = match.captured(1).toInt(), height = match.captured(2).toInt();
-    if (!match.hasMatch() || width > 65535 || height > 65535)
+    if (!match.hasMatch())
         throw BadValue{QStringLiteral("--%1 %2: give %3").arg(name, text, withDepth ? QStringLiteral("WIDTHxHEIGHTxDEPTH, like 640x480x24")
                                                                                      : QStringLiteral("WIDTHxHEIGHT, like 640x480"))};
+    if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide)
+        throw BadValue{QStringLiteral("--%1 %2: sizes are 1 to %3 each way").arg(name, text).arg(kLargestSide)};
     StreamFormat format{uint16_t(width), uint16_t(height), 1, 1};
     if (withDepth)
         format.depth = depthValue(name, match.captured(3));
@@ -182,13 +195,17 @@ void addOptions(QCommandLineParser &parser, const CommandOptions &o, Command com
     parser.addOption(o.help);
     parser.addOption(o.protocol);
     if (command == Command::Send)
-        parser.addOptions({o.address, o.redundancy});
+        parser.addOptions({o.address, o.redundancy, o.pacing});
     parser.addOptions({o.channel, o.port});
     if (command != Command::Recv)
-        parser.addOptions({o.size, o.depth, o.fps, o.jpeg, o.pattern});
+        parser.addOptions({o.size, o.depth, command == Command::Check ? o.checkFps : o.fps, o.jpeg, o.pattern});
     if (command != Command::Check)
         parser.addOption(o.preset);
-    parser.addOptions({o.seconds, o.frames, o.json});
+    // check measures a rate over its seconds: a count of frames would only cut that short.
+    parser.addOption(o.seconds);
+    if (command != Command::Check)
+        parser.addOption(o.frames);
+    parser.addOption(o.json);
     if (command == Command::Recv)
         parser.addOptions({o.group, o.verify, o.minFps, o.maxLoss, o.maxLatency, o.minPsnr, o.expect});
 }
@@ -295,8 +312,15 @@ ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments
         }
         if (given(o.jpeg))
             options.jpegLevel = uint32_t(integer(parser, o.jpeg, 0, 100));
-        if (command == Command::Send && given(o.redundancy))
+        if (given(o.redundancy))
             options.redundancy = uint32_t(integer(parser, o.redundancy, 0, 100));
+        if (given(o.pacing))
+            options.pacingMbps = number(parser, o.pacing, 0.001, 1e6);
+        for (const QCommandLineOption *udpOnly : {&o.redundancy, &o.pacing}) {
+            if (given(*udpOnly) && options.protocol != ZUN_PROTOCOL_UDP)
+                throw BadValue{QStringLiteral("--%1 applies to udp only, not %2")
+                                   .arg(udpOnly->names().constLast(), protocolName(options.protocol))};
+        }
         if (given(o.pattern)) {
             const QString pattern = parser.value(o.pattern);
             if (pattern != QLatin1String("lines") && pattern != QLatin1String("bars"))

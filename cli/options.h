@@ -26,6 +26,7 @@ struct Options {
     StreamFormat format{640, 480, 1, 1};
     std::optional<uint32_t> jpegLevel;
     std::optional<uint32_t> redundancy; // send over UDP: parity percent, the library's default when absent
+    std::optional<double> pacingMbps;   // send over UDP: a fixed rate for each frame's datagrams
     double fps = 30;
     bool fpsGiven = false;
     Pattern pattern = Pattern::Lines;

@@ -28,23 +28,28 @@ int runRecv(const Options &o)
     const QString header = QStringLiteral("receiving on %1 port %2%3%4").arg(protocolName(o.protocol)).arg(o.port)
                                .arg(o.group.isEmpty() ? QString() : QStringLiteral(", group ") + o.group)
                                .arg(o.verify ? QStringLiteral(", verifying the bars pattern") : QString());
-    o.json ? console::err(header) : console::out(header);
+    // The lines for people go to stderr when stdout carries the JSON.
+    const auto text = o.json ? console::err : console::out;
+    text(header);
+    text(textreport::recvHeader(o.verify));
 
-    LinkMeter meter(o.verify);
-    FrameReceiver receiver(decoder, meter, o.verify);
     const auto start = Clock::now();
+    LinkMeter meter(o.verify, monotonicNowNs());
+    FrameReceiver receiver(decoder, meter, o.verify);
     auto nextReport = start + std::chrono::seconds(1);
     auto elapsed = [&start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     uint64_t frames = 0;
+    QString problemSeen;
+    QString formatTold;
     auto report = [&](const SecondFigures &second) {
-        const LinkStatus status = receiveStatus(o, decoder);
-        const QString line = textreport::recvSecond(second, status.text);
-        if (o.json) {
-            console::json(jsonreport::recvSecond(second, status));
-            console::err(line);
-        } else {
-            console::out(line);
+        const LinkStatus status = receiveStatus(o, decoder, problemSeen);
+        if (second.format && second.frames > 0 && textreport::recvFormat(second) != formatTold) {
+            formatTold = textreport::recvFormat(second);
+            text(formatTold);
         }
+        if (o.json)
+            console::json(jsonreport::recvSecond(second, status));
+        text(textreport::recvSecond(second, status.text, o.verify));
     };
     while (!stopRequested()) {
         if (o.seconds > 0 && elapsed() >= o.seconds)
@@ -52,9 +57,7 @@ int runRecv(const Options &o)
         if (o.frames > 0 && frames >= o.frames)
             break;
         if (Clock::now() >= nextReport) {
-            ZunStreamStats stats{};
-            zunGetStreamStats(decoder, &stats);
-            report(meter.closeSecond(stats, elapsed()));
+            report(meter.closeSecond(DecoderCounters::of(decoder), elapsed()));
             nextReport += std::chrono::seconds(1);
         }
         if (receiver.takeOne())
@@ -62,14 +65,13 @@ int runRecv(const Options &o)
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ZunStreamStats stats{};
-    zunGetStreamStats(decoder, &stats);
+    const DecoderCounters counters = DecoderCounters::of(decoder);
     const double ran = elapsed();
     // The part of a second since the last line, so the lines add up to the summary.
     const double lastLine = std::chrono::duration<double>(nextReport - start).count() - 1;
     if (ran - lastLine > 0.05)
-        report(meter.closeSecond(stats, ran));
-    const RunSummary summary = meter.summary(stats, ran);
+        report(meter.closeSecond(counters, ran));
+    const RunSummary summary = meter.summary(counters, ran);
     zunDeleteDecoder(decoder);
     const QStringList failures = failedThresholds(o.thresholds, summary);
     o.json ? console::json(jsonreport::recvSummary(summary, failures))

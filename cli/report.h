@@ -29,8 +29,13 @@ struct CheckResult {
 
 // Human-readable lines, as printed without --json.
 namespace textreport {
-QString recvSecond(const SecondFigures &second, const QString &status);
+// The names over the columns of recvSecond; with verify, those of the damaged frames and PSNR.
+QString recvHeader(bool verify);
+QString recvSecond(const SecondFigures &second, const QString &status, bool verify);
+// The size, depth and coding of the frames, told when they change.
+QString recvFormat(const SecondFigures &second);
 QString recvSummary(const RunSummary &run, const QStringList &failures);
+QString sendHeader();
 QString sendSecond(const SendFigures &second);
 QString sendSummary(const SendFigures &total);
 QString check(const CheckResult &result);

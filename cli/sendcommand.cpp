@@ -85,7 +85,10 @@ int runSend(const Options &o)
     const QString header = QStringLiteral("sending %1 to %2 at %3 fps")
                                .arg(settingName(o), o.protocol == ZUN_PROTOCOL_MEMORY ? QStringLiteral("this host") : o.address)
                                .arg(o.fps);
-    o.json ? console::err(header) : console::out(header);
+    // The lines for people go to stderr when stdout carries the JSON.
+    const auto text = o.json ? console::err : console::out;
+    text(header + (o.pacingMbps ? QStringLiteral(", paced at %1 Mbit/s").arg(*o.pacingMbps) : QString()));
+    text(textreport::sendHeader());
 
     SendTally tally(encoder);
     const auto start = Clock::now();
@@ -101,12 +104,9 @@ int runSend(const Options &o)
             break;
         if (now >= nextReport) {
             const SendFigures second = tally.second(elapsed());
-            if (o.json) {
+            if (o.json)
                 console::json(jsonreport::sendSecond(second));
-                console::err(textreport::sendSecond(second));
-            } else {
-                console::out(textreport::sendSecond(second));
-            }
+            text(textreport::sendSecond(second));
             nextReport += std::chrono::seconds(1);
         }
         if (now < nextFrame) {
@@ -123,7 +123,18 @@ int runSend(const Options &o)
     // Time for the frames still queued to leave before the encoder goes.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const SendFigures total = tally.total(ran);
+    const QString problem = statusText(encoder);
     zunDeleteEncoder(encoder);
-    o.json ? console::json(jsonreport::sendSummary(total)) : console::out(textreport::sendSummary(total));
-    return kExitPassed;
+    const int exitCode = total.sentTotal > 0 ? kExitPassed : kExitFailed;
+    if (o.json) {
+        QJsonObject summary = jsonreport::sendSummary(total);
+        summary[QStringLiteral("exit_code")] = exitCode;
+        console::json(summary);
+    } else {
+        console::out(textreport::sendSummary(total));
+    }
+    if (exitCode != kExitPassed)
+        console::error("send", QStringLiteral("no frame was sent: %1")
+                                   .arg(problem.isEmpty() ? QStringLiteral("the library was %1").arg(total.status.state) : problem));
+    return exitCode;
 }

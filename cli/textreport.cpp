@@ -24,6 +24,38 @@ QString row(const QString &name, const QString &value)
     return QStringLiteral("  %1 %2\n").arg(name, -12).arg(value);
 }
 
+// A column of the lines a second: its width holds the figure and the spaces before it, so
+// that a line fits a terminal of 100 characters.
+struct Column {
+    const char *name;
+    int width;
+};
+
+constexpr Column kRecvColumns[] = {{"time", 6},   {"fps", 7},  {"Mbit/s", 8}, {"frames", 8},
+                                   {"lost", 6},   {"incomp", 8}, {"repair", 8}, {"ovfl", 6},
+                                   {"drop", 6},   {"rej", 5},  {"latency ms", 13}, {"jitter", 8}};
+constexpr Column kVerifyColumns[] = {{"dmg", 5}, {"psnr", 6}};
+constexpr Column kSendColumns[] = {{"time", 6}, {"fps", 7}, {"Mbit/s", 8}, {"sent", 7}, {"dropped", 9},
+                                   {"sent total", 12}, {"dropped total", 15}};
+
+template <size_t N>
+QString header(const Column (&columns)[N])
+{
+    QString line;
+    for (const Column &c : columns)
+        line += QStringLiteral("%1").arg(QLatin1String(c.name), c.width);
+    return line;
+}
+
+template <size_t N>
+QString cells(const Column (&columns)[N], const QStringList &values)
+{
+    QString line;
+    for (size_t i = 0; i < N; ++i)
+        line += QStringLiteral("%1").arg(values.value(qsizetype(i)), columns[i].width);
+    return line;
+}
+
 } // namespace
 
 QString formatName(const StreamFormat &format, bool compressed)
@@ -35,49 +67,62 @@ QString formatName(const StreamFormat &format, bool compressed)
 
 namespace textreport {
 
-QString recvSecond(const SecondFigures &s, const QString &status)
+QString recvHeader(bool verify)
 {
-    const QString time = QStringLiteral("%1 s").arg(fixed(s.elapsed), 6);
-    if (s.frames == 0)
-        return QStringLiteral("%1  %2").arg(time, status);
-    QString latency;
+    return header(kRecvColumns) + (verify ? header(kVerifyColumns) : QString());
+}
+
+QString recvSecond(const SecondFigures &s, const QString &status, bool verify)
+{
+    // A second with nothing to count says why instead; a frame-less second with losses still counts them.
+    if (s.frames == 0 && s.counters.incomplete == 0 && s.counters.arrivedBytes == 0)
+        return QStringLiteral("%1  %2").arg(fixed(s.elapsed), 6).arg(status);
+    QString latency = QStringLiteral("-");
     if (!s.clockShared)
-        latency = QStringLiteral("latency n/a (other clock)");
+        latency = QStringLiteral("other clock");
     else if (s.latency)
-        latency = QStringLiteral("latency %1/%2 ms").arg(fixed(s.latency->medianMs, 2), fixed(s.latency->p99Ms, 2));
-    const auto pair = [](uint64_t now, uint64_t total) { return QStringLiteral("%1/%2").arg(now).arg(total); };
-    QString line = QStringLiteral("%1  %2  %3 fps  wire %4 Mbit/s  picture %5 Mbit/s  frames %6  dropped %7  "
-                                  "incomplete %8  rejected %9")
-                       .arg(time, formatName(*s.format, s.compressed), fixed(s.fps), fixed(s.wireMbps),
-                            fixed(s.pictureMbps), pair(s.frames, s.framesTotal),
-                            pair(s.counters.dropped, s.countersTotal.dropped),
-                            pair(s.counters.incomplete, s.countersTotal.incomplete),
-                            pair(s.counters.rejected, s.countersTotal.rejected));
-    line += QStringLiteral("  gaps %1  %2  jitter %3 ms").arg(pair(s.gaps, s.gapsTotal), latency, fixed(s.jitterMs, 2));
-    if (s.damagedTotal > 0 || s.worstPsnr)
-        line += QStringLiteral("  damaged %1").arg(pair(s.damaged, s.damagedTotal));
-    if (s.worstPsnr)
-        line += QStringLiteral("  psnr %1 dB").arg(fixed(*s.worstPsnr));
+        latency = QStringLiteral("%1/%2").arg(fixed(s.latency->medianMs, 2), fixed(s.latency->p99Ms, 2));
+    const Counters &c = s.counters;
+    QString line = cells(kRecvColumns, {fixed(s.elapsed), fixed(s.fps), fixed(s.wireMbps), QString::number(s.frames),
+                                        QString::number(s.lost), QString::number(c.incomplete),
+                                        QString::number(c.repairedDatagrams), QString::number(c.overflowed),
+                                        QString::number(c.dropped), QString::number(c.rejected), latency,
+                                        fixed(s.jitterMs, 2)});
+    if (verify)
+        line += cells(kVerifyColumns, {QString::number(s.damaged), s.worstPsnr ? fixed(*s.worstPsnr) : QStringLiteral("-")});
     return line;
+}
+
+QString recvFormat(const SecondFigures &s)
+{
+    return QStringLiteral("frames of %1").arg(formatName(*s.format, s.compressed));
 }
 
 QString recvSummary(const RunSummary &r, const QStringList &failures)
 {
     QString text = QStringLiteral("summary\n");
-    text += row(QStringLiteral("run"), QStringLiteral("%1 s, frames over %2 s").arg(fixed(r.seconds), fixed(r.activeSeconds)));
+    text += row(QStringLiteral("run"), r.frames == 0 ? QStringLiteral("%1 s").arg(fixed(r.seconds))
+                                                      : QStringLiteral("%1 s, the first frame after %2 s, the last %3 s before the end")
+                                                            .arg(fixed(r.seconds), fixed(r.firstFrameAt), fixed(r.quietAtEnd)));
     QStringList formats;
     for (const StreamFormat &f : r.formats)
         formats << formatName(f, false).section(QLatin1Char(' '), 0, 0);
     if (r.lastFormat)
         text += row(QStringLiteral("format"), QStringLiteral("%1 %2").arg(formats.join(QStringLiteral(", ")),
                                                                          r.compressed ? QStringLiteral("jpeg") : QStringLiteral("raw")));
-    text += row(QStringLiteral("frames"), QStringLiteral("%1 (%2 fps)").arg(r.frames).arg(fixed(r.fps)));
-    text += row(QStringLiteral("lost"), QStringLiteral("%1 (%2 %) frame numbers never seen").arg(r.lost).arg(fixed(r.lossPercent, 2)));
-    text += row(QStringLiteral("delivered"), QString::number(r.counters.delivered));
-    text += row(QStringLiteral("dropped"), QString::number(r.counters.dropped));
-    text += row(QStringLiteral("incomplete"), QString::number(r.counters.incomplete));
-    text += row(QStringLiteral("rejected"), QString::number(r.counters.rejected));
-    text += row(QStringLiteral("wire"), QStringLiteral("%1 Mbit/s").arg(fixed(r.wireMbps)));
+    const Counters &c = r.counters;
+    text += row(QStringLiteral("frames"), QStringLiteral("%1 (%2 fps from the first frame on)").arg(r.frames).arg(fixed(r.fps)));
+    text += row(QStringLiteral("lost"), QStringLiteral("%1 (%2 %) frame numbers never seen, incomplete ones among them")
+                                            .arg(r.lost).arg(fixed(r.lossPercent, 2)));
+    text += row(QStringLiteral("delivered"), QString::number(c.delivered));
+    text += row(QStringLiteral("dropped"), QString::number(c.dropped));
+    text += row(QStringLiteral("incomplete"), QStringLiteral("%1 (pieces missing that parity could not rebuild)").arg(c.incomplete));
+    text += row(QStringLiteral("repaired"), QStringLiteral("%1 datagrams rebuilt from parity, in %2 frames")
+                                                .arg(c.repairedDatagrams).arg(c.repairedFrames));
+    text += row(QStringLiteral("overflow"), QStringLiteral("%1 datagrams dropped on this host's full socket buffer")
+                                                .arg(c.overflowed));
+    text += row(QStringLiteral("rejected"), QString::number(c.rejected));
+    text += row(QStringLiteral("wire"), QStringLiteral("%1 Mbit/s as arrived").arg(fixed(r.wireMbps)));
     text += row(QStringLiteral("picture"), QStringLiteral("%1 Mbit/s").arg(fixed(r.pictureMbps)));
     text += row(QStringLiteral("latency"), latencyText(r.latency, r.clockShared));
     text += row(QStringLiteral("jitter"), QStringLiteral("%1 ms").arg(fixed(r.jitterMs, 2)));
@@ -93,11 +138,16 @@ QString recvSummary(const RunSummary &r, const QStringList &failures)
     return text;
 }
 
+QString sendHeader()
+{
+    return header(kSendColumns);
+}
+
 QString sendSecond(const SendFigures &s)
 {
-    QString line = QStringLiteral("%1 s  sent %2/%3 frames  %4 fps  dropped %5/%6  wire %7 Mbit/s")
-                       .arg(fixed(s.elapsed), 6).arg(s.sent).arg(s.sentTotal).arg(fixed(s.fps))
-                       .arg(s.dropped).arg(s.droppedTotal).arg(fixed(s.wireMbps));
+    QString line = cells(kSendColumns, {fixed(s.elapsed), fixed(s.fps), fixed(s.wireMbps), QString::number(s.sent),
+                                        QString::number(s.dropped), QString::number(s.sentTotal),
+                                        QString::number(s.droppedTotal)});
     // The library's words only while frames do not leave; a problem once met stays in its status.
     if (s.sent == 0 && !s.status.text.isEmpty())
         line += QStringLiteral("  ") + s.status.text;

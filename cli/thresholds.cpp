@@ -3,7 +3,13 @@
 #include "linkmeter.h"
 #include "options.h"
 
+#include <algorithm>
+
 namespace {
+
+// A stream quiet this long, or for three of its frame intervals when those are longer, has
+// stopped: the library calls a source stalled after a second.
+constexpr double kLongestQuietSeconds = 1.0;
 
 QString formatText(const StreamFormat &f)
 {
@@ -19,6 +25,8 @@ QStringList failedThresholds(const Thresholds &t, const RunSummary &run)
         why << QStringLiteral("no frame arrived");
         return why;
     }
+    if (run.quietAtEnd > std::max(kLongestQuietSeconds, run.fps > 0 ? 3 / run.fps : 0))
+        why << QStringLiteral("no frame for the last %1 s").arg(run.quietAtEnd, 0, 'f', 1);
     if (t.minFps && run.fps < *t.minFps)
         why << QStringLiteral("%1 fps is below --min-fps %2").arg(run.fps, 0, 'f', 1).arg(*t.minFps);
     if (t.maxLossPercent && run.lossPercent > *t.maxLossPercent)

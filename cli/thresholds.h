@@ -18,5 +18,6 @@ struct Thresholds {
 };
 
 // The reasons the run failed, one short sentence each; empty when it passed. A run without any
-// frame, or with damaged frames under --verify, fails whatever the thresholds.
+// frame, one whose frames stopped before its end, or one with damaged frames under --verify
+// fails whatever the thresholds.
 QStringList failedThresholds(const Thresholds &thresholds, const RunSummary &run);

@@ -146,11 +146,14 @@ void zunStreamDecoder::decoderThread()
             QThread::msleep(1);
             continue;
         }
+        ZunFrameInfo info{};
+        info.size = sizeof info;
+        zunGetRecvFrameInfo(mDecoder, &info);
         StreamFormat format{};
-        format.width = uint16_t(zunGetRecvWidth(mDecoder));
-        format.height = uint16_t(zunGetRecvHeight(mDecoder));
-        format.orientation = uint8_t(zunGetRecvOrientation(mDecoder));
-        format.depth = uint8_t(zunGetRecvDepth(mDecoder));
+        format.width = info.width;
+        format.height = info.height;
+        format.orientation = uint8_t(info.orientation);
+        format.depth = uint8_t(info.depth);
         const uint32_t bytes = zunGetByteSize(&format);
 
         FrameCopy *copy = mFrames->spare();

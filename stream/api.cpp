@@ -8,13 +8,22 @@
 #include "handleregistry.h"
 #include "log.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 using zun::Decoder;
 using zun::Encoder;
 using zun::HandleRegistry;
 
+// The header states the version CMake's project() gives; a release changes both or neither.
+static_assert(ZUN_VERSION_MAJOR == ZUN_PROJECT_VERSION_MAJOR && ZUN_VERSION_MINOR == ZUN_PROJECT_VERSION_MINOR
+                  && ZUN_VERSION_PATCH == ZUN_PROJECT_VERSION_PATCH,
+              "zunVidStreamLib2.h's ZUN_VERSION_* must match the project version in CMakeLists.txt");
+
 namespace {
+
+constexpr uint32_t kFirstFrameInfoSize = 32;
 
 bool isProtocol(uint32_t protocol)
 {
@@ -77,6 +86,11 @@ int32_t deleteHandle(uint32_t id) noexcept
 } // namespace
 
 extern "C" {
+
+ZUN_API uint32_t zunGetVersion(void)
+{
+    return ZUN_VERSION_NUMBER;
+}
 
 ZUN_API uint32_t zunGetByteSize(const StreamFormat *format)
 {
@@ -219,6 +233,28 @@ ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder)
                                [&](Decoder &d) { return d.info().meta.sendTimeNs; });
 }
 
+ZUN_API int32_t zunGetRecvFrameInfo(uint32_t decoder, ZunFrameInfo *info)
+{
+    if (!info || info->size < kFirstFrameInfoSize)
+        return 0;
+    return withHandle<Decoder>(decoder, int32_t(0), [&](Decoder &d) {
+        const Decoder::Info got = d.info();
+        ZunFrameInfo filled{};
+        filled.size = info->size;
+        filled.width = got.meta.format.width;
+        filled.height = got.meta.format.height;
+        filled.depth = got.meta.format.depth;
+        filled.orientation = got.meta.format.orientation;
+        filled.frameNumber = got.meta.frameNumber;
+        filled.sendTimeNs = got.meta.sendTimeNs;
+        filled.payloadBytes = got.carriedBytes;
+        filled.jpeg = got.meta.compressed ? 1 : 0;
+        // A caller built against an older, shorter record gets only what fits in it.
+        std::memcpy(info, &filled, std::min<size_t>(info->size, sizeof filled));
+        return int32_t(1);
+    });
+}
+
 ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder)
 {
     return withHandle<Decoder>(decoder, uint32_t(0),
@@ -245,6 +281,14 @@ ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats)
 {
     return stats && withHandle<Decoder>(decoder, false, [&](Decoder &d) {
         *stats = d.repairStats();
+        return true;
+    }) ? 1 : 0;
+}
+
+ZUN_API int32_t zunGetReceiveStats(uint32_t decoder, ZunReceiveStats *stats)
+{
+    return stats && withHandle<Decoder>(decoder, false, [&](Decoder &d) {
+        *stats = d.receiveStats();
         return true;
     }) ? 1 : 0;
 }

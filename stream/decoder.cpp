@@ -7,6 +7,8 @@
 #include "transport/networktransport.h"
 #include "transport/udp/udpreceiver.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <utility>
@@ -116,6 +118,14 @@ bool Decoder::setSourceGroup(const std::string &group, uint32_t port)
     const auto address = parsed ? parsed->numericHost() : std::nullopt;
     if (!address || !isMulticast(*address))
         return false;
+    if (parsed->interface && !UdpReceiver::isLocalAddress(*parsed->interface)) {
+        retireSource();
+        mMonitor.start(portText("udp", uint16_t(port)), unitNoun(mProtocol));
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &*parsed->interface, text, sizeof text);
+        mMonitor.fail(ENODEV, std::string("no interface of this host has address ") + text);
+        return false;
+    }
     auto receiver = std::make_unique<UdpReceiver>();
     receiver->setGroup(*address, parsed->interface);
     return listenOnNetwork(uint16_t(port), std::move(receiver));
@@ -213,6 +223,13 @@ ZunRepairStats Decoder::repairStats() const
 {
     const SourceCounters counted = sourceCounters();
     return {counted.repaired, counted.rebuilt};
+}
+
+ZunReceiveStats Decoder::receiveStats() const
+{
+    const SourceCounters counted = sourceCounters();
+    // Shared memory has no link: what arrived is what was delivered.
+    return {mProtocol == ZUN_PROTOCOL_MEMORY ? mBytes.load() : counted.bytesReceived, counted.overflowed};
 }
 
 void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,

@@ -43,6 +43,7 @@ public:
     Info info() const;
     ZunStreamStats stats() const;
     ZunRepairStats repairStats() const;
+    ZunReceiveStats receiveStats() const;
     ZunStatus status() const { return mMonitor.snapshot(); }
 
 protected:

@@ -19,6 +19,8 @@ struct SourceCounters {
     uint64_t rejected = 0;   // datagrams, messages or slots that failed validation
     uint64_t repaired = 0;   // frames whole only thanks to parity
     uint64_t rebuilt = 0;    // data pieces rebuilt from parity
+    uint64_t bytesReceived = 0; // off the network, whole frames or not
+    uint64_t overflowed = 0;    // dropped on this host's full socket buffer
 
     SourceCounters &operator+=(const SourceCounters &other)
     {
@@ -27,6 +29,8 @@ struct SourceCounters {
         rejected += other.rejected;
         repaired += other.repaired;
         rebuilt += other.rebuilt;
+        bytesReceived += other.bytesReceived;
+        overflowed += other.overflowed;
         return *this;
     }
 };

@@ -15,7 +15,8 @@ NetworkSource::NetworkSource(std::unique_ptr<NetworkReceiver> receiver, SourceCo
 
 SourceCounters NetworkSource::counters() const
 {
-    return {mSkipped.load(), mIncomplete.load(), mRejected.load(), mRepaired.load(), mRebuilt.load()};
+    return {mSkipped.load(), mIncomplete.load(), mRejected.load(), mRepaired.load(), mRebuilt.load(),
+            mBytesReceived.load(), mOverflowed.load()};
 }
 
 void NetworkSource::run(std::stop_token stop)
@@ -29,6 +30,8 @@ void NetworkSource::run(std::stop_token stop)
         mSkipped = counters.framesSkipped;
         mRepaired = counters.framesRepaired;
         mRebuilt = counters.piecesRebuilt;
+        mBytesReceived = counters.bytesReceived;
+        mOverflowed = counters.overflowed;
         if (got)
             mContext.sink(frame.meta, frame.payload, &frame.payload);
         mContext.monitor.check(counters.packetsRejected, counters.framesIncomplete,

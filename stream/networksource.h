@@ -25,6 +25,8 @@ private:
     std::atomic<uint64_t> mSkipped{0};
     std::atomic<uint64_t> mRepaired{0};
     std::atomic<uint64_t> mRebuilt{0};
+    std::atomic<uint64_t> mBytesReceived{0};
+    std::atomic<uint64_t> mOverflowed{0};
     std::jthread mThread; // last: stops before what it uses goes
 };
 

@@ -1,5 +1,6 @@
 #include "sourcemonitor.h"
 
+#include "format.h"
 #include "frame.h"
 
 #include <cerrno>
@@ -14,10 +15,11 @@ bool sameFormat(const StreamFormat &a, const StreamFormat &b)
     return a.width == b.width && a.height == b.height && a.depth == b.depth;
 }
 
+// In bits per pixel, as people name depths; grey is 8 bits of one byte.
 std::string formatText(const StreamFormat &format)
 {
-    return std::to_string(format.width) + "x" + std::to_string(format.height) + " depth "
-        + std::to_string(format.depth);
+    return std::to_string(format.width) + "x" + std::to_string(format.height) + " at "
+        + std::to_string(8 * bytesPerPixel(format.depth)) + " bits";
 }
 
 } // namespace

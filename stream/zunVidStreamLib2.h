@@ -30,6 +30,12 @@
 #  define ZUN_API __attribute__((visibility("default")))
 #endif
 
+/* The version of this header; zunGetVersion() gives that of the library loaded. */
+#define ZUN_VERSION_MAJOR 1
+#define ZUN_VERSION_MINOR 1
+#define ZUN_VERSION_PATCH 0
+#define ZUN_VERSION_NUMBER (ZUN_VERSION_MAJOR * 10000 + ZUN_VERSION_MINOR * 100 + ZUN_VERSION_PATCH)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -112,6 +118,34 @@ typedef struct ZunRepairStats {
     uint64_t framesRepaired; /* frames made whole only by rebuilding lost pieces from parity */
     uint64_t piecesRebuilt;  /* data pieces rebuilt from parity */
 } ZunRepairStats;
+
+/* What reached a decoder, since it was made: a third record, so that ZunStreamStats keeps its
+ * size. */
+typedef struct ZunReceiveStats {
+    uint64_t bytesReceived;       /* bytes that arrived, in whole frames or not, headers and parity
+                                     included (protocol 3: the payload of the frames delivered) */
+    uint64_t datagramsOverflowed; /* protocol 1: datagrams this host's kernel dropped on the
+                                     decoder's full socket buffer, apart from any the network lost */
+} ZunReceiveStats;
+
+/* What a decoder knows of the locked frame (or the last one locked). Set size to
+ * sizeof(ZunFrameInfo) before the call: a later library with a longer record fills only the
+ * fields that fit in the size given, so a program keeps working with it. */
+typedef struct ZunFrameInfo {
+    uint32_t size;         /* set by the caller */
+    uint16_t width;
+    uint16_t height;
+    uint16_t depth;        /* ZUN_DEPTH_* */
+    uint16_t orientation;  /* as sent */
+    uint32_t frameNumber;  /* the encoder's, counting up */
+    uint64_t sendTimeNs;   /* the sender's CLOCK_MONOTONIC at zunEncode */
+    uint32_t payloadBytes; /* as carried (JPEG or raw), without transport headers */
+    uint32_t jpeg;         /* 1: it travelled as JPEG; 0: raw */
+} ZunFrameInfo;
+
+/* The library's version as ZUN_VERSION_NUMBER gives the header's: major * 10000 +
+ * minor * 100 + patch. Any thread, never waits. */
+ZUN_API uint32_t zunGetVersion(void);
 
 /* Bytes in one uncompressed frame: height x row length padded to 4 bytes.
  * Returns 0 for a null pointer, an unknown depth or a size that does not fit in 32 bits.
@@ -203,6 +237,11 @@ ZUN_API uint32_t zunGetRecvOrientation(uint32_t decoder);
 ZUN_API uint32_t zunGetRecvFrameNumber(uint32_t decoder);
 ZUN_API uint64_t zunGetRecvSendTime(uint32_t decoder);
 
+/* Fills *info with the facts of the locked frame (or the last one locked), all 0 before the
+ * first. Returns 1, or 0 for a bad handle, a null pointer or a size below this header's first
+ * record (32 bytes). Any thread, never waits for other calls. */
+ZUN_API int32_t zunGetRecvFrameInfo(uint32_t decoder, ZunFrameInfo *info);
+
 /* Payload bytes of the last frame locked, as carried (JPEG size or raw size), without
  * transport headers; 0 for a bad handle or none yet. Any thread. */
 ZUN_API uint32_t zunGetCompressedFrameSize(uint32_t decoder);
@@ -220,6 +259,10 @@ ZUN_API int32_t zunSetRedundancy(uint32_t encoder, uint32_t percent);
 /* Fills *stats for a decoder handle (all 0 for protocols that need no repair). Returns 1, or
  * 0 for a bad handle, an encoder or a null pointer. Any thread, never waits for other calls. */
 ZUN_API int32_t zunGetRepairStats(uint32_t decoder, ZunRepairStats *stats);
+
+/* Fills *stats for a decoder handle. Returns 1, or 0 for a bad handle, an encoder or a null
+ * pointer. Any thread, never waits for other calls. */
+ZUN_API int32_t zunGetReceiveStats(uint32_t decoder, ZunReceiveStats *stats);
 
 /* Fills *status for an encoder or decoder handle: its state and its last problem.
  * Returns 1, or 0 for a bad handle or a null pointer. Any thread, never waits for other
@@ -247,13 +290,18 @@ ZUN_API void zunSetLogHandler(ZunLogHandler handler, void *user);
 static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
 static_assert(sizeof(ZunStreamStats) == 48, "ZunStreamStats keeps its size");
 static_assert(sizeof(ZunRepairStats) == 16, "ZunRepairStats is two uint64_t");
+static_assert(sizeof(ZunReceiveStats) == 16, "ZunReceiveStats is two uint64_t");
+static_assert(sizeof(ZunFrameInfo) == 32 && offsetof(ZunFrameInfo, sendTimeNs) == 16,
+              "ZunFrameInfo keeps the layout of its first version");
 static_assert(offsetof(StreamFormat, width) == 0 && offsetof(StreamFormat, height) == 2 &&
                   offsetof(StreamFormat, depth) == 4 && offsetof(StreamFormat, orientation) == 6,
               "StreamFormat field offsets");
 #else
 _Static_assert(sizeof(StreamFormat) == 8, "StreamFormat is four uint16_t");
 _Static_assert(sizeof(ZunRepairStats) == 16, "ZunRepairStats is two uint64_t");
+_Static_assert(sizeof(ZunReceiveStats) == 16, "ZunReceiveStats is two uint64_t");
 _Static_assert(offsetof(StreamFormat, orientation) == 6, "StreamFormat field offsets");
+_Static_assert(sizeof(ZunFrameInfo) == 32, "ZunFrameInfo keeps the layout of its first version");
 #endif
 
 #endif

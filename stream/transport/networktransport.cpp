@@ -10,8 +10,8 @@ namespace zun {
 std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol)
 {
     switch (protocol) {
-    case 1: return std::make_unique<UdpSender>();
-    case 2: return std::make_unique<TcpSender>();
+    case ZUN_PROTOCOL_UDP: return std::make_unique<UdpSender>();
+    case ZUN_PROTOCOL_TCP: return std::make_unique<TcpSender>();
     default: return nullptr;
     }
 }
@@ -19,8 +19,8 @@ std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol)
 std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t protocol)
 {
     switch (protocol) {
-    case 1: return std::make_unique<UdpReceiver>();
-    case 2: return std::make_unique<TcpReceiver>();
+    case ZUN_PROTOCOL_UDP: return std::make_unique<UdpReceiver>();
+    case ZUN_PROTOCOL_TCP: return std::make_unique<TcpReceiver>();
     default: return nullptr;
     }
 }

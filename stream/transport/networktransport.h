@@ -19,6 +19,8 @@ struct ReceiveCounters {
     uint64_t framesSkipped = 0;    // whole, but passed over for a newer one of their stream
     uint64_t framesRepaired = 0;   // whole only thanks to parity
     uint64_t piecesRebuilt = 0;    // data pieces rebuilt from parity
+    uint64_t bytesReceived = 0;    // read off the socket, headers and parity included
+    uint64_t overflowed = 0;       // dropped by the kernel on this socket's full receive buffer
 };
 
 // What a sender asks while a frame goes out: whether to give up at once, and whether a

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "frame.h"
-#include "transport/udp/paritylayout.h"
+#include "transport/paritylayout.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,10 @@
 // The tool's own main(), run as a process: it exits with 0 once its window is closed.
 
+#include "windowtestkit.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 
 class TestExitCode : public QObject
 {
@@ -35,5 +36,5 @@ void TestExitCode::closingTheWindowEndsTheProcessWithZero()
     QVERIFY(!QFile::exists(configHome.path() + QStringLiteral("/tarvel")));
 }
 
-QTEST_GUILESS_MAIN(TestExitCode)
+WINDOW_TEST_MAIN(TestExitCode)
 #include "tst_exitcode.moc"

@@ -105,6 +105,39 @@ TEST(Options, BadValuesAreOneLineErrors)
               ParsedCommandLine::Error);
 }
 
+// Options a command cannot honour are refused, not taken and ignored; the help says what an
+// option does in that command.
+TEST(Options, WhatACommandCannotHonourIsRefusedAndItsHelpTellsTheTruth)
+{
+    auto error = [](Command command, const QStringList &arguments) {
+        const ParsedCommandLine parsed = parse(command, arguments);
+        return parsed.outcome == ParsedCommandLine::Error ? parsed.text : QString();
+    };
+    EXPECT_TRUE(error(Command::Check, {QStringLiteral("--frames"), QStringLiteral("10")}).contains(QLatin1String("frames")));
+    EXPECT_EQ(error(Command::Send, {QStringLiteral("--size"), QStringLiteral("0x0")}),
+              QStringLiteral("--size 0x0: sizes are 1 to 8192 each way"));
+    EXPECT_FALSE(error(Command::Check, {QStringLiteral("--size"), QStringLiteral("8193x2")}).isEmpty());
+    for (const char *protocol : {"tcp", "memory"}) {
+        EXPECT_EQ(error(Command::Send, {QStringLiteral("--protocol"), QLatin1String(protocol), QStringLiteral("--redundancy"),
+                                        QStringLiteral("10")}),
+                  QStringLiteral("--redundancy applies to udp only, not %1").arg(QLatin1String(protocol)));
+        EXPECT_EQ(error(Command::Send, {QStringLiteral("--pacing-mbps"), QStringLiteral("50"), QStringLiteral("--protocol"),
+                                        QLatin1String(protocol)}),
+                  QStringLiteral("--pacing-mbps applies to udp only, not %1").arg(QLatin1String(protocol)));
+    }
+    EXPECT_FALSE(error(Command::Send, {QStringLiteral("--pacing-mbps"), QStringLiteral("0")}).isEmpty());
+    const ParsedCommandLine paced = parse(Command::Send, {QStringLiteral("--pacing-mbps"), QStringLiteral("12.5")});
+    ASSERT_EQ(paced.outcome, ParsedCommandLine::Run) << paced.text.toStdString();
+    EXPECT_EQ(paced.options.pacingMbps, 12.5);
+
+    const QString checkHelp = commandHelp(Command::Check);
+    const QString fpsLine = checkHelp.mid(checkHelp.indexOf(QLatin1String("  --fps <FPS>")));
+    EXPECT_FALSE(fpsLine.left(fpsLine.indexOf(QLatin1String("\n  -"))).contains(QLatin1String("Default")))
+        << "check has no rate of its own: it runs flat out";
+    EXPECT_FALSE(checkHelp.contains(QLatin1String("--frames")));
+    EXPECT_TRUE(commandHelp(Command::Send).contains(QLatin1String("--pacing-mbps")));
+}
+
 TEST(Options, RecvThresholdsAndVerify)
 {
     const ParsedCommandLine parsed =

@@ -43,9 +43,6 @@ class tst_EndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void rawPictureArrivesWhole()
     {
         MainWindow window;
@@ -91,5 +88,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_EndToEnd)
+WINDOW_TEST_MAIN(tst_EndToEnd)
 #include "tst_endtoend.moc"

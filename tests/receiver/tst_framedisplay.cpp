@@ -50,8 +50,6 @@ class tst_FrameDisplay : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void framesAreShownAndCounted()
@@ -121,5 +119,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_FrameDisplay)
+WINDOW_TEST_MAIN(tst_FrameDisplay)
 #include "tst_framedisplay.moc"

@@ -15,8 +15,6 @@ class tst_ReceiveControl : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void noneMakesNoWorker()
@@ -120,5 +118,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_ReceiveControl)
+WINDOW_TEST_MAIN(tst_ReceiveControl)
 #include "tst_receivecontrol.moc"

@@ -67,8 +67,6 @@ class tst_ReceiveStatistics : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void nothingChangesWithinFirstSecond()
@@ -168,5 +166,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_ReceiveStatistics)
+WINDOW_TEST_MAIN(tst_ReceiveStatistics)
 #include "tst_receivestatistics.moc"

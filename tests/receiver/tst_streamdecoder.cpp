@@ -1,6 +1,6 @@
 // The receive worker on its own thread, against the recording stand-in of the library.
 
-#include "recordingstream.h"
+#include "windowtestkit.h"
 #include "zunstreamdecoder.h"
 
 #include <QElapsedTimer>
@@ -280,5 +280,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_StreamDecoder)
+WINDOW_TEST_MAIN(tst_StreamDecoder)
 #include "tst_streamdecoder.moc"

@@ -30,8 +30,6 @@ class tst_EncodeLoop : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void ticksDrawPreviewAndEncode()
@@ -119,5 +117,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_EncodeLoop)
+WINDOW_TEST_MAIN(tst_EncodeLoop)
 #include "tst_encodeloop.moc"

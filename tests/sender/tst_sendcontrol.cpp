@@ -47,8 +47,6 @@ class tst_SendControl : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { recording::reset(); }
 
     void startAndStopCalls_data()
@@ -206,5 +204,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_SendControl)
+WINDOW_TEST_MAIN(tst_SendControl)
 #include "tst_sendcontrol.moc"

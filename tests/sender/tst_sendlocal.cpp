@@ -72,9 +72,6 @@ class tst_SendLocal : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void framesArriveWithExactPixels_data()
     {
         QTest::addColumn<int>("depth");
@@ -130,5 +127,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_SendLocal)
+WINDOW_TEST_MAIN(tst_SendLocal)
 #include "tst_sendlocal.moc"

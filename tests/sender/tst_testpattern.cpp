@@ -78,9 +78,6 @@ class tst_TestPattern : public QObject
     Q_OBJECT
 
 private slots:
-    // Presets come from a test-only settings folder, never the user's.
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void twoCallsLeaveTwoLinesOnGrey_data()
     {
         QTest::addColumn<int>("format");
@@ -171,5 +168,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_TestPattern)
+WINDOW_TEST_MAIN(tst_TestPattern)
 #include "tst_testpattern.moc"

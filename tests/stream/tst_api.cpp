@@ -37,6 +37,14 @@ TEST(Api, ByteSizePadsRowsForEveryDepth)
     EXPECT_EQ(zunGetByteSize(&justFits), 65535u * 4 * 16383);
 }
 
+TEST(Api, LibraryIsTheVersionOfItsHeader)
+{
+    EXPECT_EQ(zunGetVersion(), uint32_t(ZUN_VERSION_NUMBER));
+    EXPECT_EQ(zunGetVersion() / 10000, uint32_t(ZUN_VERSION_MAJOR));
+    EXPECT_EQ(zunGetVersion() / 100 % 100, uint32_t(ZUN_VERSION_MINOR));
+    EXPECT_EQ(zunGetVersion() % 100, uint32_t(ZUN_VERSION_PATCH));
+}
+
 TEST(Api, RefusesBadProtocolsAndFormats)
 {
     const StreamFormat good{64, 48, 1, 1};
@@ -82,6 +90,10 @@ void expectRefusedEverywhere(uint32_t encoderLike, uint32_t decoderLike)
     EXPECT_EQ(zunGetRecvFrameNumber(decoderLike), 0u);
     EXPECT_EQ(zunGetRecvSendTime(decoderLike), 0u);
     EXPECT_EQ(zunGetCompressedFrameSize(decoderLike), 0u);
+    ZunFrameInfo info{};
+    info.size = sizeof info;
+    EXPECT_EQ(zunGetRecvFrameInfo(decoderLike, &info), 0);
+    EXPECT_EQ(zunGetRecvFrameInfo(decoderLike, nullptr), 0);
     EXPECT_EQ(zunDeleteDecoder(decoderLike), 0);
 }
 

@@ -33,6 +33,7 @@ enum Port : uint32_t {
     kSeveral = 20090,
     kDeleteLocked = 20091,
     kLeftBehind = 20092,
+    kFrameInfo = 20093,
 };
 
 TEST(Memory, FrameOnChannelNArrivesThereAndNotOnNPlusOne)
@@ -100,6 +101,43 @@ TEST(Memory, JpegFramesArriveCloseToTheOriginalInTheirSize)
                     d.meanAbsError[2], d.worstBandError, carried, zunGetByteSize(&format));
         decoder.unlock();
     }
+}
+
+// The one call gives what the separate ones give, and says which frames travelled as JPEG.
+TEST(Memory, FrameInfoDescribesTheLockedFrame)
+{
+    const StreamFormat format{97, 61, 1, 5};
+    Decoder decoder(kFrameInfo);
+    Encoder encoder(format, kFrameInfo);
+    ASSERT_TRUE(encoder.addressed());
+    const auto picture = zuntest::makeFrame(format, 2);
+    for (uint32_t jpeg : {0u, 1u}) {
+        ASSERT_EQ(zunSetDestFormat(encoder.handle(), &format, jpeg, 15), 1);
+        ASSERT_TRUE(encoder.encode(picture.data()));
+        ASSERT_NE(decoder.waitLock(), nullptr) << "jpeg " << jpeg;
+        // A caller built against a longer record of a later header: the bytes past ours stay.
+        struct {
+            ZunFrameInfo info;
+            uint32_t later;
+        } record{};
+        record.info.size = sizeof record;
+        record.later = 0xfeedf00d;
+        ASSERT_EQ(zunGetRecvFrameInfo(decoder.handle(), &record.info), 1);
+        const ZunFrameInfo &info = record.info;
+        EXPECT_EQ(info.size, sizeof record);
+        EXPECT_EQ(record.later, 0xfeedf00du);
+        EXPECT_TRUE(zuntest::sameFormat({info.width, info.height, info.depth, info.orientation}, format));
+        EXPECT_EQ(info.orientation, 5);
+        EXPECT_EQ(info.frameNumber, jpeg);
+        EXPECT_EQ(info.sendTimeNs, zunGetRecvSendTime(decoder.handle()));
+        EXPECT_EQ(info.payloadBytes, zunGetCompressedFrameSize(decoder.handle()));
+        EXPECT_EQ(info.jpeg, jpeg);
+        decoder.unlock();
+    }
+    ZunFrameInfo shorter{};
+    shorter.size = sizeof shorter - 1;
+    EXPECT_EQ(zunGetRecvFrameInfo(decoder.handle(), &shorter), 0);
+    EXPECT_EQ(shorter.width, 0) << "a record too short for the first version is left alone";
 }
 
 uint32_t jpegSizeAtLevel(uint32_t port, uint32_t level)

@@ -229,31 +229,16 @@ int32_t zunUnlockReadBuffer(uint32_t decoder)
     return had ? 1 : 0;
 }
 
-#define ZUN_RECORDED_GETTER(name, field)                                                         \
-    uint32_t name(uint32_t decoder)                                                              \
-    {                                                                                            \
-        std::lock_guard lock(state().mutex);                                                     \
-        record(#name, {decoder});                                                                \
-        return state().locked.format.field;                                                      \
-    }
-ZUN_RECORDED_GETTER(zunGetRecvWidth, width)
-ZUN_RECORDED_GETTER(zunGetRecvHeight, height)
-ZUN_RECORDED_GETTER(zunGetRecvDepth, depth)
-ZUN_RECORDED_GETTER(zunGetRecvOrientation, orientation)
-#undef ZUN_RECORDED_GETTER
-
-uint32_t zunGetRecvFrameNumber(uint32_t decoder)
+int32_t zunGetRecvFrameInfo(uint32_t decoder, ZunFrameInfo *info)
 {
     std::lock_guard lock(state().mutex);
-    record("zunGetRecvFrameNumber", {decoder});
-    return 0;
-}
-
-uint64_t zunGetRecvSendTime(uint32_t decoder)
-{
-    std::lock_guard lock(state().mutex);
-    record("zunGetRecvSendTime", {decoder});
-    return 0;
+    record("zunGetRecvFrameInfo", {decoder, present(info)});
+    if (!info)
+        return 0;
+    const StreamFormat &format = state().locked.format;
+    *info = ZunFrameInfo{info->size, format.width, format.height, format.depth, format.orientation, 0, 0,
+                         state().locked.compressedSize, 0};
+    return 1;
 }
 
 uint32_t zunGetCompressedFrameSize(uint32_t decoder)

@@ -1,5 +1,5 @@
 #include "transport/udp/erasurecode.h"
-#include "transport/udp/paritylayout.h"
+#include "transport/paritylayout.h"
 #include "transporttestutil.h"
 
 #include <gtest/gtest.h>

@@ -151,6 +151,12 @@ TEST_P(NetworkApi, FullHdRawArrivesWhole)
     ZunStreamStats stats{};
     ASSERT_EQ(zunGetStreamStats(decoder.handle, &stats), 1);
     EXPECT_EQ(stats.packetsRejected, 0u);
+    // What arrived holds the frames delivered and their headers besides.
+    ZunReceiveStats received{};
+    ASSERT_EQ(zunGetReceiveStats(decoder.handle, &received), 1);
+    EXPECT_GT(received.bytesReceived, stats.bytesTransferred);
+    EXPECT_EQ(zunGetReceiveStats(encoder.handle, &received), 0);
+    EXPECT_EQ(zunGetReceiveStats(decoder.handle, nullptr), 0);
 }
 
 TEST_P(NetworkApi, TwoProcessesBothWays)

@@ -188,7 +188,7 @@ TEST_P(DecoderStates, WaitingReceivingStalled)
                 zunUnlockReadBuffer(decoder.handle());
         });
     EXPECT_EQ(status.state, uint32_t(ZUN_STATE_RECEIVING));
-    EXPECT_TRUE(contains(status, "frames are 32x24 depth 0, not the 64x48 depth 1 asked for")) << status.text;
+    EXPECT_TRUE(contains(status, "frames are 32x24 at 16 bits, not the 64x48 at 24 bits asked for")) << status.text;
     status = waitForStatus(decoder.handle(), [](const ZunStatus &s) { return s.state == ZUN_STATE_STALLED; }, [] {},
                            3s);
     EXPECT_EQ(status.state, uint32_t(ZUN_STATE_STALLED));
@@ -266,6 +266,10 @@ TEST(Group, RefusedForOtherProtocolsNullAndNonMulticastGroups)
         EXPECT_EQ(zunSetSourceGroup(udp, bad, kPort + 8), 0) << bad;
     EXPECT_EQ(zunSetSourceGroup(udp, nullptr, kPort + 8), 0);
     EXPECT_EQ(zunSetSourceGroup(udp, "239.1.2.3", 0), 0);
+    // An interface address this host does not have joins nothing.
+    EXPECT_EQ(zunSetSourceGroup(udp, "239.1.2.3@192.0.2.77", kPort + 8), 0);
+    EXPECT_EQ(statusOf(udp).state, uint32_t(ZUN_STATE_FAILED));
+    EXPECT_TRUE(contains(statusOf(udp), "no interface of this host has address 192.0.2.77")) << statusOf(udp).text;
     EXPECT_EQ(zunSetSourceGroup(udp, "239.1.2.3", kPort + 8), 1);
     EXPECT_EQ(zunLockReadBuffer(udp, 1), nullptr) << "no flag is defined";
     zunDeleteDecoder(udp);

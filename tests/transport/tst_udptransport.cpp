@@ -312,6 +312,7 @@ TEST(UdpRobustness, DatagramsDroppedOnAFullReceiveBufferAreToldWithTheLoss)
     const std::string detail = receiver.lossDetail();
     EXPECT_NE(detail.find(" datagrams dropped on a full "), std::string::npos) << detail;
     EXPECT_EQ(detail.find("; 0 datagrams"), std::string::npos) << detail;
+    EXPECT_GT(receiver.counters().overflowed, 0u);
 }
 
 TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)

@@ -146,6 +146,7 @@ TcpReceiver::ReadResult TcpReceiver::readFrom(Connection &c, uint64_t nowNs)
         if (n == 0)
             return ReadResult::Closed;
         c.lastProgressNs = nowNs;
+        mBytesRead += uint64_t(n);
         switch (c.reader.commit(size_t(n))) {
         case TcpMessageReader::Status::Frame:
             return ReadResult::Frame;
@@ -177,7 +178,11 @@ void TcpReceiver::closeStalled(uint64_t nowNs)
 
 ReceiveCounters TcpReceiver::counters() const
 {
-    return {mRejected, mIncomplete};
+    ReceiveCounters counters;
+    counters.packetsRejected = mRejected;
+    counters.framesIncomplete = mIncomplete;
+    counters.bytesReceived = mBytesRead;
+    return counters;
 }
 
 } // namespace zun

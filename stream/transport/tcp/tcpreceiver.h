@@ -42,6 +42,7 @@ private:
     std::vector<std::unique_ptr<Connection>> mConnections;
     uint64_t mRejected = 0;
     uint64_t mIncomplete = 0;
+    uint64_t mBytesRead = 0;
 };
 
 } // namespace zun

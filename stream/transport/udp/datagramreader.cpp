@@ -168,6 +168,7 @@ void DatagramReader::take(std::span<const uint8_t> bytes, size_t segment, FrameR
 void DatagramReader::deliver(size_t total, size_t segment, size_t slots, FrameReassembler &reassembler,
                              const OnDatagram &onDatagram)
 {
+    mBytesRead += total;
     if (segment < total)
         mCoalesced += (total + segment - 1) / segment;
     const uint64_t now = monotonicNowNs();

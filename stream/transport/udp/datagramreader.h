@@ -48,6 +48,8 @@ public:
     uint64_t landedInPlace() const { return mLandedInPlace; }
     // Datagrams the kernel dropped on the socket's full buffer, as of the last read.
     uint32_t droppedOnFullBuffer() const { return mDroppedOnFullBuffer; }
+    // Bytes of every datagram read or taken, whatever became of it.
+    uint64_t bytesRead() const { return mBytesRead; }
 
 private:
     // Lays out the buffer for the next message; returns how many header slots it has.
@@ -64,6 +66,7 @@ private:
     uint64_t mCoalesced = 0;
     uint64_t mLandedInPlace = 0;
     uint32_t mDroppedOnFullBuffer = 0;
+    uint64_t mBytesRead = 0;
     size_t mPieceGuess = 0; // payload bytes of a datagram that is not its frame's last
     std::vector<uint8_t> mHeaderSlots;
     std::vector<uint8_t> mSpill;

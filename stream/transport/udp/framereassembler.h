@@ -37,7 +37,7 @@ public:
     // straight into place because nothing from there on has arrived yet; empty otherwise.
     std::span<uint8_t> landingZone(size_t maxLength);
     // A piece that was received into the landing zone and belongs there (the caller checked
-    // header against landingFor); counted like add().
+    // header with landsInZone); counted like add().
     Result addLanded(const WireHeader &header, uint64_t nowNs);
     bool landsInZone(const WireHeader &header) const;
     // Moves out the frame the last add() completed; frame's old payload buffer is reused.

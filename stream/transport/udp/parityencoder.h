@@ -1,7 +1,7 @@
 #pragma once
 
 #include "transport/udp/erasurecode.h"
-#include "transport/udp/paritylayout.h"
+#include "transport/paritylayout.h"
 
 #include <cstdint>
 #include <span>

@@ -85,22 +85,40 @@ bool UdpReceiver::listen(uint16_t port)
     if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
         return false;
     mSocket = std::move(fd);
-    joinGroup();
+    if (!joinGroup()) {
+        const int error = errno;
+        mSocket.reset();
+        errno = error;
+        return false;
+    }
     return true;
 }
 
-void UdpReceiver::joinGroup()
+bool UdpReceiver::isLocalAddress(in_addr address)
+{
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    bool found = false;
+    for (const ifaddrs *ifa = list; ifa && !found; ifa = ifa->ifa_next) {
+        found = ifa->ifa_addr && ifa->ifa_addr->sa_family == AF_INET
+            && reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr == address.s_addr;
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+bool UdpReceiver::joinGroup()
 {
     if (mInterface) {
         ip_mreqn request{};
         request.imr_multiaddr = mGroup;
         request.imr_address = *mInterface;
-        setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
-        return;
+        return setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
     }
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
-        return;
+        return true;
     std::set<unsigned> joined;
     for (const ifaddrs *ifa = list; ifa; ifa = ifa->ifa_next) {
         if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET || !(ifa->ifa_flags & IFF_UP))
@@ -118,6 +136,7 @@ void UdpReceiver::joinGroup()
         setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
     }
     freeifaddrs(list);
+    return true;
 }
 
 bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout)
@@ -260,7 +279,7 @@ void UdpReceiver::limitReceiveBuffer(int bytes)
 ReceiveCounters UdpReceiver::counters() const
 {
     return {mRejected, mReassembler.framesIncomplete(), mSkipped, mReassembler.framesRepaired(),
-            mReassembler.piecesRebuilt()};
+            mReassembler.piecesRebuilt(), mReader.bytesRead(), mReader.droppedOnFullBuffer()};
 }
 
 } // namespace zun

@@ -25,8 +25,11 @@ public:
     UdpReceiver();
     explicit UdpReceiver(const FrameReassembler::Limits &limits, int64_t behindNs = kBehindNs);
 
-    // Before listen: join this group instead, on the interface with this address if given.
+    // Before listen: join this group instead, on the interface with this address if given;
+    // listen then fails when that join does.
     void setGroup(in_addr group, std::optional<in_addr> interface);
+    // Whether an interface of this host has this IPv4 address.
+    static bool isLocalAddress(in_addr address);
     bool listen(uint16_t port) override;
     bool receive(EncodedFrame &frame, std::chrono::milliseconds timeout) override;
     ReceiveCounters counters() const override;
@@ -43,7 +46,7 @@ private:
     bool readOne();
     void keepCompleted();
     bool cameLate(const FrameMeta &meta);
-    void joinGroup();
+    bool joinGroup();
     void noteRejected(const char *reason);
 
     SocketFd mSocket;

@@ -1,4 +1,4 @@
-#include "transport/udp/paritylayout.h"
+#include "transport/paritylayout.h"
 
 namespace zun {
 namespace {
