@@ -32,7 +32,7 @@ int cellSize(const StreamFormat &format)
 void draw(const StreamFormat &format, uint32_t number, uint8_t *pixels)
 {
     const uint32_t stride = pixelformat::rowStride(format);
-    const uint32_t bpp = pixelformat::bytesPerPixel(format.depth);
+    const uint32_t bpp = depthBytes(format.depth);
     if (stride == 0 || bpp == 0)
         return;
     // Every row is the same bar row but for the code.
@@ -70,7 +70,7 @@ std::vector<uint8_t> frame(const StreamFormat &format, uint32_t number)
 std::optional<uint32_t> readFrameNumber(const StreamFormat &format, const uint8_t *pixels)
 {
     const int cell = cellSize(format);
-    const uint32_t bpp = pixelformat::bytesPerPixel(format.depth);
+    const uint32_t bpp = depthBytes(format.depth);
     if (cell == 0 || bpp == 0)
         return std::nullopt;
     const uint32_t stride = pixelformat::rowStride(format);

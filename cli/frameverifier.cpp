@@ -10,8 +10,8 @@
 double psnr(const StreamFormat &format, const uint8_t *a, const uint8_t *b)
 {
     const uint32_t stride = pixelformat::rowStride(format);
-    const uint32_t bpp = pixelformat::bytesPerPixel(format.depth);
-    const int channels = format.depth == 3 ? 1 : 3;
+    const uint32_t bpp = depthBytes(format.depth);
+    const int channels = format.depth == ZUN_DEPTH_GREY8 ? 1 : 3;
     double squares = 0;
     for (uint32_t y = 0; y < format.height; ++y) {
         const size_t row = size_t(y) * stride;

@@ -22,7 +22,7 @@ struct CommandOptions {
                                               "group@interface-address. Default 127.0.0.1."),
                                QStringLiteral("ADDRESS")};
     QCommandLineOption channel{QStringLiteral("channel"),
-                               QStringLiteral("Channel N, port N + 10588 (the window's channels). Default 0."),
+                               QStringLiteral("Channel N, port N + %1 (the window's channels). Default 0.").arg(ZUN_PORT_BASE),
                                QStringLiteral("N")};
     QCommandLineOption port{QStringLiteral("port"), QStringLiteral("Port, instead of --channel."),
                             QStringLiteral("PORT")};
@@ -147,12 +147,8 @@ StreamFormat formatValue(const QString &name, const QString &text, bool withDept
 
 uint32_t protocolValue(const QString &text)
 {
-    if (text == QLatin1String("udp"))
-        return ZUN_PROTOCOL_UDP;
-    if (text == QLatin1String("tcp"))
-        return ZUN_PROTOCOL_TCP;
-    if (text == QLatin1String("memory"))
-        return ZUN_PROTOCOL_MEMORY;
+    if (const std::optional<uint32_t> protocol = protocolOfName(text))
+        return *protocol;
     throw BadValue{QStringLiteral("--protocol %1: give udp, tcp or memory").arg(text)};
 }
 
@@ -172,7 +168,7 @@ void applyPreset(Options &options, Command command, const QString &settingsPath,
         options.protocol = uint32_t(*preset.protocol);
     }
     if (preset.channel)
-        options.port = kChannelBase + uint32_t(std::max(0, *preset.channel));
+        options.port = portOfChannel(std::max(0, *preset.channel));
     if (command == Command::Recv)
         return;
     if (preset.address)
@@ -250,31 +246,6 @@ const char *commandName(Command command)
 
 } // namespace
 
-QString protocolName(uint32_t protocol)
-{
-    switch (protocol) {
-    case ZUN_PROTOCOL_UDP: return QStringLiteral("udp");
-    case ZUN_PROTOCOL_TCP: return QStringLiteral("tcp");
-    case ZUN_PROTOCOL_MEMORY: return QStringLiteral("memory");
-    default: return QStringLiteral("unknown");
-    }
-}
-
-int depthBits(uint16_t depth)
-{
-    static constexpr int kBits[] = {16, 24, 32, 8};
-    return depth < 4 ? kBits[depth] : 0;
-}
-
-std::optional<uint16_t> depthOfBits(int bits)
-{
-    for (uint16_t depth = 0; depth < 4; ++depth) {
-        if (depthBits(depth) == bits)
-            return depth;
-    }
-    return std::nullopt;
-}
-
 QString commandHelp(Command command)
 {
     QCommandLineParser parser;
@@ -325,7 +296,7 @@ ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments
         if (given(o.channel) && given(o.port))
             throw BadValue{QStringLiteral("give --channel or --port, not both")};
         if (given(o.channel))
-            options.port = kChannelBase + uint32_t(integer(parser, o.channel, 0, 65535 - kChannelBase));
+            options.port = portOfChannel(int(integer(parser, o.channel, 0, 65535 - ZUN_PORT_BASE)));
         if (given(o.port))
             options.port = uint32_t(integer(parser, o.port, 1, 65535));
         if (given(o.size)) {

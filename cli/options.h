@@ -2,6 +2,7 @@
 
 #include "testpicture.h"
 #include "thresholds.h"
+#include "vocabulary.h"
 #include "zunVidStreamLib2.h"
 
 #include <QString>
@@ -21,7 +22,7 @@ struct Options {
     uint32_t protocol = ZUN_PROTOCOL_UDP;
     QString address = QStringLiteral("127.0.0.1");
     QString group; // recv: another multicast group to join, "group[@interface-address]"
-    uint32_t port = 10588;
+    uint32_t port = portOfChannel(0);
     StreamFormat format{640, 480, 1, 1};
     std::optional<uint32_t> jpegLevel;
     std::optional<uint32_t> redundancy; // send over UDP: parity percent, the library's default when absent
@@ -42,16 +43,9 @@ struct ParsedCommandLine {
     Options options;
 };
 
-// The port of a channel, as the window counts them.
-constexpr uint32_t kChannelBase = 10588;
-
 // Parses everything after the command name; `settingsPath` is the file --preset reads.
 ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments, const QString &settingsPath);
 
 // Help of one command, as --help prints it.
 QString commandHelp(Command command);
 
-QString protocolName(uint32_t protocol);
-// Bits per pixel of a depth code, and back; 0 / empty for unknown ones.
-int depthBits(uint16_t depth);
-std::optional<uint16_t> depthOfBits(int bits);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zunVidStreamLib2.h"
+#include "vocabulary.h"
 
 #include <cstdint>
 
@@ -11,7 +11,6 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-uint32_t bytesPerPixel(uint16_t depth);
 uint32_t rowStride(const StreamFormat &format);
 void store(uint16_t depth, uint8_t *at, Rgb colour);
 Rgb load(uint16_t depth, const uint8_t *at);

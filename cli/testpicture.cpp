@@ -1,35 +1,25 @@
 #include "testpicture.h"
 
 #include "barspattern.h"
-#include "depthformat.h"
-#include "randomline.h"
-
-namespace {
-
-// The window has no 8-bit picture; here grey lines on grey do.
-QImage::Format linesFormatOfDepth(int depth)
-{
-    return depth == 3 ? QImage::Format_Grayscale8 : imageFormatOfDepth(depth);
-}
-
-} // namespace
+#include "linepainter.h"
 
 TestPicture::TestPicture(Pattern pattern, const StreamFormat &format) : mPattern(pattern), mFormat(format)
 {
-    if (mPattern == Pattern::Bars) {
-        mBars.assign(zunGetByteSize(&format), 0);
-        return;
+    std::vector<uint8_t> &picture = mPattern == Pattern::Bars ? mBars : mLines;
+    picture.assign(zunGetByteSize(&format), 0);
+    if (mPattern == Pattern::Lines && !picture.empty()) {
+        // The window's grey background (Qt::gray); in 8 bits, grey lines on grey.
+        const uint32_t stride = pixelformat::rowStride(format), bpp = depthBytes(format.depth);
+        for (uint32_t y = 0; y < format.height; ++y) {
+            for (uint32_t x = 0; x < format.width; ++x)
+                pixelformat::store(format.depth, picture.data() + size_t(y) * stride + x * bpp, {160, 160, 164});
+        }
     }
-    const QImage::Format imageFormat = linesFormatOfDepth(format.depth);
-    if (imageFormat == QImage::Format_Invalid)
-        return;
-    mLines = QImage(format.width, format.height, imageFormat);
-    mLines.fill(Qt::gray);
 }
 
 bool TestPicture::isValid() const
 {
-    return mPattern == Pattern::Bars ? !mBars.empty() : !mLines.isNull();
+    return !(mPattern == Pattern::Bars ? mBars : mLines).empty();
 }
 
 const uint8_t *TestPicture::frame(uint32_t number)
@@ -38,6 +28,6 @@ const uint8_t *TestPicture::frame(uint32_t number)
         barspattern::draw(mFormat, number, mBars.data());
         return mBars.data();
     }
-    drawRandomLine(mLines, mRandom);
-    return mLines.constBits();
+    paintLine(mFormat, mLines.data(), nextRandomLine(mRandom, mFormat.width, mFormat.height));
+    return mLines.data();
 }

@@ -2,8 +2,6 @@
 
 #include "zunVidStreamLib2.h"
 
-#include <QImage>
-
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -25,7 +23,7 @@ public:
 private:
     Pattern mPattern;
     StreamFormat mFormat;
-    QImage mLines;
+    std::vector<uint8_t> mLines;
     std::minstd_rand mRandom;
     std::vector<uint8_t> mBars;
 };

@@ -20,8 +20,8 @@ int main(int argc, char **argv)
     const char *address = argc > 3 ? argv[3] : "127.0.0.1";
     int frames = 25 * (argc > 4 ? atoi(argv[4]) : 3);
 
-    /* 1. An encoder for frames of one format: here 8-bit grey (depth 3). */
-    StreamFormat format = {.width = 320, .height = 240, .depth = 3, .orientation = 0};
+    /* 1. An encoder for frames of one format: here 8-bit grey. */
+    StreamFormat format = {.width = 320, .height = 240, .depth = ZUN_DEPTH_GREY8, .orientation = 0};
     uint32_t encoder = zunGetEncoder(protocol, &format);
     /* 2. What goes on the wire: the same format, raw (0) rather than JPEG (1). */
     /* 3. Where it goes. This never waits for a receiver to be there. */

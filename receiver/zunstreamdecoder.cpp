@@ -1,6 +1,7 @@
 #include "zunstreamdecoder.h"
 
 #include "depthformat.h"
+#include "vocabulary.h"
 
 #include <QThread>
 
@@ -15,18 +16,6 @@ struct FrameCopy {
     QVector<uchar> data;
     int readers = 0; // images handed out over data and not yet destroyed
 };
-
-int bitsPerPixel(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_RGB16:
-        return 16;
-    case QImage::Format_RGB888:
-        return 24;
-    default:
-        return 32;
-    }
-}
 
 } // namespace
 
@@ -87,7 +76,7 @@ zunStreamDecoder::zunStreamDecoder(int protocol, const StreamFormat &format, int
 {
     mDecoder = zunGetDecoder(uint32_t(protocol), &mRequestFormat);
     if (mDecoder != 0) {
-        zunSetSourceAddress(mDecoder, uint32_t(channel + 10588));
+        zunSetSourceAddress(mDecoder, portOfChannel(channel));
         zunSetAdaptiveBuffer(mDecoder, 1);
     }
 }
@@ -128,7 +117,7 @@ QImage zunStreamDecoder::image()
         return {};
     const int width = copy->format.width;
     const int height = copy->format.height;
-    const qsizetype rowBytes = (qsizetype(width) * bitsPerPixel(format) + 31) / 32 * 4;
+    const qsizetype rowBytes = (qsizetype(width) * depthBits(copy->format.depth) + 31) / 32 * 4;
     // A library that reports too small a byte size must not make the image read past the copy.
     if (width == 0 || height == 0 || copy->data.size() < rowBytes * height)
         return {};

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "depthformat.h"
+#include "vocabulary.h"
 
 #include <QTimer>
 
@@ -58,7 +59,7 @@ void MainWindow::on_mSendButton_toggled(bool checked)
     zunSetDestFormat(mEncoder, &mSendFormat, ui->mSendCompressionType->currentIndex() != 0 ? 1 : 0,
                      uint32_t(ui->mSendCompressionLevel->value()));
     const QByteArray address = ui->mSendAddress->text().toLocal8Bit();
-    zunSetDestAddress(mEncoder, address.constData(), uint32_t(ui->mSendChannel->value() + 10588));
+    zunSetDestAddress(mEncoder, address.constData(), portOfChannel(ui->mSendChannel->value()));
 
     // A tick of an earlier start may still be pending; it carries on with this encoder, so a
     // second chain is never started beside it.
