@@ -417,14 +417,14 @@ TEST(InNamespace, OneMulticastStreamReachesTwoServersReportedApart)
     const QString group = QStringLiteral("239.24.21.1@%1").arg(QLatin1String(bench::BridgedNamespaces::kLocal));
     const Finished test = runTest(hosts + QStringList{QStringLiteral("--group"), group} +
                                   args({"--port", "24211", "--size", "320x240", "--seconds", "2", "--pattern", "bars",
-                                        "--verify", "--min-fps", "28"}));
+                                        "--verify", "--min-fps", "25"}));
     expectPassed(test);
     const QJsonArray receivers = endOf(test).value(QLatin1String("receivers")).toArray();
     ASSERT_EQ(receivers.size(), 2);
     for (int i = 0; i < 2; ++i) {
         const QJsonObject r = receivers[i].toObject();
         EXPECT_EQ(r.value(QLatin1String("server")).toString(), hosts[i]);
-        EXPECT_GE(r.value(QLatin1String("summary")).toObject().value(QLatin1String("frames")).toDouble(), 55);
+        EXPECT_GE(r.value(QLatin1String("summary")).toObject().value(QLatin1String("frames")).toDouble(), 50);
     }
     // Each server judged its own reception.
     for (auto &s : servers)
