@@ -6,3 +6,5 @@
 int runSend(const Options &options);
 int runRecv(const Options &options);
 int runCheck(const Options &options);
+int runServe(const Options &options);
+int runTest(const Options &options);

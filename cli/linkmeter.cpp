@@ -53,6 +53,22 @@ DecoderCounters DecoderCounters::of(uint32_t decoder)
     return c;
 }
 
+DecoderCounters DecoderCounters::since(const DecoderCounters &base) const
+{
+    DecoderCounters c = *this;
+    c.stream.framesSent -= base.stream.framesSent;
+    c.stream.framesDelivered -= base.stream.framesDelivered;
+    c.stream.framesDropped -= base.stream.framesDropped;
+    c.stream.framesIncomplete -= base.stream.framesIncomplete;
+    c.stream.packetsRejected -= base.stream.packetsRejected;
+    c.stream.bytesTransferred -= base.stream.bytesTransferred;
+    c.repair.framesRepaired -= base.repair.framesRepaired;
+    c.repair.piecesRebuilt -= base.repair.piecesRebuilt;
+    c.receive.bytesReceived -= base.receive.bytesReceived;
+    c.receive.datagramsOverflowed -= base.receive.datagramsOverflowed;
+    return c;
+}
+
 void LinkMeter::addFrame(const FrameArrival &frame)
 {
     if (mFrames == 0)

@@ -28,6 +28,8 @@ struct DecoderCounters {
     ZunRepairStats repair{};
     ZunReceiveStats receive{};
     static DecoderCounters of(uint32_t decoder);
+    // What was counted after `base`, as from a decoder made then.
+    DecoderCounters since(const DecoderCounters &base) const;
 };
 
 // The library's counters over some span.

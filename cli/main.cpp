@@ -18,6 +18,8 @@ const QString kOverview = QStringLiteral(
     "  send    streams a test picture (--pattern lines or bars) over udp, tcp or memory\n"
     "  recv    receives it, reports once a second and at the end, checks thresholds\n"
     "  check   sends and receives in one process: what this machine carries at a setting\n"
+    "  serve   waits for `test` on a control port and runs the far end of a test\n"
+    "  test    tests the link to a server: both ends' figures, a verdict, or the capacity (--sweep)\n"
     "\n"
     "Options:\n"
     "  -h, --help     Shows this help; zunstream COMMAND --help shows a command's options.\n"
@@ -52,7 +54,8 @@ int main(int argc, char *argv[])
         QString all = kOverview;
         // A heading per command over its indented text, which help2man makes a section of.
         for (const auto &[command, name] : {std::pair{Command::Send, "send"}, std::pair{Command::Recv, "recv"},
-                                            std::pair{Command::Check, "check"}}) {
+                                            std::pair{Command::Check, "check"},
+                                            std::pair{Command::Serve, "serve"}, std::pair{Command::Test, "test"}}) {
             QStringList lines = commandHelp(command).split(QLatin1Char('\n'));
             lines.removeAll(QStringLiteral("Options:"));
             lines[0] = QStringLiteral("Command %1:").arg(QLatin1String(name));
@@ -76,19 +79,23 @@ int main(int argc, char *argv[])
         command = Command::Recv;
     else if (first == QLatin1String("check"))
         command = Command::Check;
+    else if (first == QLatin1String("serve"))
+        command = Command::Serve;
+    else if (first == QLatin1String("test"))
+        command = Command::Test;
     else {
-        console::err(QStringLiteral("zunstream: unknown command '%1' (send, recv or check; zunstream --help)").arg(first));
+        console::err(QStringLiteral("zunstream: unknown command '%1' (send, recv, check, serve or test; zunstream --help)").arg(first));
         return kExitUsage;
     }
 
-    const char *name = command == Command::Send ? "send" : command == Command::Recv ? "recv" : "check";
+    const QByteArray name = first.toLatin1();
     const ParsedCommandLine parsed = parseCommandLine(command, arguments, settingsFilePath());
     if (parsed.outcome == ParsedCommandLine::ShowText) {
         console::out(parsed.text);
         return kExitPassed;
     }
     if (parsed.outcome == ParsedCommandLine::Error) {
-        console::error(name, parsed.text);
+        console::error(name.constData(), parsed.text);
         return kExitUsage;
     }
     installStopHandlers();
@@ -96,6 +103,8 @@ int main(int argc, char *argv[])
     case Command::Send: return runSend(parsed.options);
     case Command::Recv: return runRecv(parsed.options);
     case Command::Check: return runCheck(parsed.options);
+    case Command::Serve: return runServe(parsed.options);
+    case Command::Test: return runTest(parsed.options);
     }
     return kExitUsage;
 }

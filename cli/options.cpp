@@ -83,6 +83,46 @@ struct CommandOptions {
     QCommandLineOption minPsnr{QStringLiteral("min-psnr"),
                                QStringLiteral("Fails when a JPEG frame scores below DB (implies --verify)."),
                                QStringLiteral("DB")};
+    QCommandLineOption reverse{QStringLiteral("reverse"),
+                               QStringLiteral("The server sends and this end receives.")};
+    QCommandLineOption omit{QStringLiteral("omit"),
+                            QStringLiteral("Leaves the first S seconds out of every figure (they come before --seconds)."),
+                            QStringLiteral("S")};
+    QCommandLineOption interval{QStringLiteral("interval"), QStringLiteral("Reports every S seconds. Default 1."),
+                                QStringLiteral("S")};
+    QCommandLineOption key{QStringLiteral("key"),
+                           QStringLiteral("The shared key in FILE: the client proves it holds the server's (HMAC-SHA256 "
+                                          "of a random challenge); the key never crosses the wire."),
+                           QStringLiteral("FILE")};
+    QCommandLineOption testGroup{QStringLiteral("group"),
+                                 QStringLiteral("UDP: one multicast stream to group G, sent on the interface with address "
+                                                "IF when given, that every HOST named joins and receives."),
+                                 QStringLiteral("G[@IF]")};
+    QCommandLineOption sweep{QStringLiteral("sweep"),
+                             QStringLiteral("Searches the highest setting that passes, by trials: fps at --size, "
+                                            "size at --fps, or the JPEG level."),
+                             QStringLiteral("fps|size|jpeg")};
+    QCommandLineOption trial{QStringLiteral("trial"), QStringLiteral("Seconds of each trial of --sweep. Default 3."),
+                             QStringLiteral("S")};
+    QCommandLineOption controlPort{QStringLiteral("port"),
+                                   QStringLiteral("The TCP control port. Default %1.").arg(kControlPort),
+                                   QStringLiteral("PORT")};
+    QCommandLineOption once{QStringLiteral("once"), QStringLiteral("Ends after one test, with its exit status.")};
+    QCommandLineOption maxSeconds{QStringLiteral("max-seconds"),
+                                  QStringLiteral("Refuses a test longer than S seconds. Default 300."),
+                                  QStringLiteral("S")};
+    QCommandLineOption maxMbps{QStringLiteral("max-mbps"),
+                               QStringLiteral("Refuses a test whose picture passes R Mbit/s (JPEG counted at a "
+                                              "tenth of raw)."),
+                               QStringLiteral("R")};
+    QCommandLineOption allowMulticast{QStringLiteral("allow-multicast"),
+                                      QStringLiteral("Sends to the multicast group a --reverse --group client names; "
+                                                     "without it, only to the client's own address.")};
+    QCommandLineOption serveJson{QStringLiteral("json"),
+                                 QStringLiteral("Prints one JSON object a line with \"event\": start, end or error.")};
+    QCommandLineOption testJson{QStringLiteral("json"),
+                                QStringLiteral("Prints one JSON object a line with \"event\": start, interval, "
+                                               "trial, end or error.")};
     QCommandLineOption expect{QStringLiteral("expect"),
                               QStringLiteral("Fails when a frame arrives in another size and depth."),
                               QStringLiteral("WxHxDEPTH")};
@@ -152,6 +192,45 @@ uint32_t protocolValue(const QString &text)
     throw BadValue{QStringLiteral("--protocol %1: give udp, tcp or memory").arg(text)};
 }
 
+// Options of serve and test alone.
+template <typename Given>
+void parseControlOptions(const QCommandLineParser &parser, const CommandOptions &o, Options &options, const Given &given)
+{
+    if (options.command == Command::Serve) {
+        if (given(o.controlPort))
+            options.controlPort = uint16_t(integer(parser, o.controlPort, 1, 65535));
+        options.once = given(o.once);
+        if (given(o.maxSeconds))
+            options.maxSeconds = number(parser, o.maxSeconds, 0.1, 86400);
+        if (given(o.maxMbps))
+            options.maxMbps = number(parser, o.maxMbps, 0.001, 1e6);
+        options.allowMulticast = given(o.allowMulticast);
+    } else {
+        options.hosts = parser.positionalArguments();
+        if (options.hosts.isEmpty())
+            throw BadValue{QStringLiteral("name the server: zunstream test HOST[:PORT]")};
+        options.reverse = given(o.reverse);
+        if (given(o.omit))
+            options.omitSeconds = number(parser, o.omit, 0, 3600);
+        if (given(o.interval))
+            options.intervalSeconds = number(parser, o.interval, 0.1, 3600);
+        if (given(o.sweep)) {
+            const QString kind = parser.value(o.sweep);
+            if (kind != QLatin1String("fps") && kind != QLatin1String("size") && kind != QLatin1String("jpeg"))
+                throw BadValue{QStringLiteral("--sweep %1: give fps, size or jpeg").arg(kind)};
+            options.sweep = kind;
+        }
+        if (given(o.trial))
+            options.trialSeconds = number(parser, o.trial, 0.5, 600);
+        if (options.hosts.size() > 1 && !given(o.testGroup))
+            throw BadValue{QStringLiteral("several servers need --group: one multicast stream they all receive")};
+        if (options.hosts.size() > 1 && given(o.reverse))
+            throw BadValue{QStringLiteral("--reverse takes one server: one stream has one sender")};
+    }
+    if (given(o.key))
+        options.keyFile = parser.value(o.key);
+}
+
 // The settings of one config entry, as the window would start sending them.
 void applyPreset(Options &options, Command command, const QString &settingsPath, int entry)
 {
@@ -193,6 +272,17 @@ void applyPreset(Options &options, Command command, const QString &settingsPath,
 void addOptions(QCommandLineParser &parser, const CommandOptions &o, Command command)
 {
     parser.addOption(o.help);
+    if (command == Command::Serve) {
+        parser.addOptions({o.controlPort, o.once, o.maxSeconds, o.maxMbps, o.key, o.allowMulticast, o.serveJson});
+        return;
+    }
+    if (command == Command::Test) {
+        parser.addOptions({o.protocol, o.channel, o.port, o.size, o.depth, o.fps, o.jpeg, o.redundancy, o.pacing,
+                           o.pattern, o.seconds, o.testGroup, o.reverse, o.omit, o.interval, o.key, o.testJson,
+                           o.verify, o.minFps, o.maxLoss, o.maxLatency, o.minPsnr, o.expect, o.sweep, o.trial});
+        parser.addPositionalArgument(QStringLiteral("HOST"), QStringLiteral("A server, HOST[:PORT]; several with --group."));
+        return;
+    }
     parser.addOption(o.protocol);
     if (command == Command::Send)
         parser.addOptions({o.address, o.redundancy, o.pacing});
@@ -225,6 +315,19 @@ void describe(QCommandLineParser &parser, Command command)
             "(same host only) and jitter. Exits 0 when the thresholds were met, 1 when not, 2 for bad\n"
             "arguments."));
         break;
+    case Command::Serve:
+        parser.setApplicationDescription(QStringLiteral(
+            "zunstream serve: waits for `zunstream test` on a TCP control port and runs its end of one test\n"
+            "at a time: receives, or sends with --reverse, only to the client's address. Never exits on a\n"
+            "bad or vanished client."));
+        break;
+    case Command::Test:
+        parser.setApplicationDescription(QStringLiteral(
+            "zunstream test: agrees a test with a server over its control connection, sends (or receives\n"
+            "with --reverse), and prints both ends' figures every interval and a summary side by side.\n"
+            "Exits 0 when the receiving end met the thresholds, 1 when not or the server was busy, 2 for\n"
+            "bad arguments or a refused test. Default 10 seconds."));
+        break;
     case Command::Check:
         parser.setApplicationDescription(QStringLiteral(
             "zunstream check: sends flat out and receives in this one process over loopback or memory, and\n"
@@ -240,6 +343,8 @@ const char *commandName(Command command)
     case Command::Send: return "send";
     case Command::Recv: return "recv";
     case Command::Check: return "check";
+    case Command::Serve: return "serve";
+    case Command::Test: return "test";
     }
     return "";
 }
@@ -274,7 +379,7 @@ ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments
         result.text = commandHelp(command);
         return result;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    if (command != Command::Test && !parser.positionalArguments().isEmpty()) {
         result.text = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst());
         return result;
     }
@@ -286,7 +391,11 @@ ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments
     options.command = command;
     if (command == Command::Check)
         options.seconds = 3;
+    if (command == Command::Test)
+        options.seconds = 10;
     try {
+        if (command == Command::Serve || command == Command::Test)
+            parseControlOptions(parser, o, options, given);
         if (given(o.preset))
             applyPreset(options, command, settingsPath, int(integer(parser, o.preset, 0, 99)));
         if (given(o.protocol))
@@ -297,7 +406,7 @@ ParsedCommandLine parseCommandLine(Command command, const QStringList &arguments
             throw BadValue{QStringLiteral("give --channel or --port, not both")};
         if (given(o.channel))
             options.port = portOfChannel(int(integer(parser, o.channel, 0, 65535 - ZUN_PORT_BASE)));
-        if (given(o.port))
+        if (command != Command::Serve && given(o.port))
             options.port = uint32_t(integer(parser, o.port, 1, 65535));
         if (given(o.size)) {
             const StreamFormat size = formatValue(QStringLiteral("size"), parser.value(o.size), false);

@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <optional>
 
-enum class Command { Send, Recv, Check };
+enum class Command { Send, Recv, Check, Serve, Test };
+
+// The control port of `serve`, below the channel ports.
+constexpr uint16_t kControlPort = ZUN_PORT_BASE - 1;
 
 // Exit codes of every command.
 enum ExitCode { kExitPassed = 0, kExitFailed = 1, kExitUsage = 2 };
@@ -35,6 +38,20 @@ struct Options {
     bool json = false;
     bool verify = false;
     Thresholds thresholds;
+    // test
+    QStringList hosts; // HOST[:CONTROL-PORT] each
+    bool reverse = false;
+    double omitSeconds = 0;
+    double intervalSeconds = 1;
+    QString keyFile;
+    std::optional<QString> sweep; // fps, size or jpeg
+    double trialSeconds = 3;
+    // serve
+    uint16_t controlPort = kControlPort;
+    bool once = false;
+    double maxSeconds = 300;
+    std::optional<double> maxMbps;
+    bool allowMulticast = false;
 };
 
 struct ParsedCommandLine {

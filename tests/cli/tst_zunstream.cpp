@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "zunstreamprocess.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,61 +23,6 @@
 namespace {
 
 constexpr int kBasePort = 23000;
-
-struct Finished {
-    int exitCode = -1;
-    QList<QJsonObject> objects; // every stdout line, each of which must be a JSON object
-    bool stdoutAllJson = true;
-    QString out, err;
-    QJsonObject last() const { return objects.isEmpty() ? QJsonObject() : objects.last(); }
-};
-
-class Zunstream {
-public:
-    explicit Zunstream(const QStringList &arguments)
-    {
-        mProcess.start(QStringLiteral(ZUNSTREAM), arguments);
-        EXPECT_TRUE(mProcess.waitForStarted(5000));
-    }
-    ~Zunstream()
-    {
-        if (mProcess.state() != QProcess::NotRunning) {
-            mProcess.kill();
-            mProcess.waitForFinished(5000);
-        }
-    }
-    // Until stderr shows `text` (a receiver says it listens before frames can come).
-    bool waitForStderr(const QString &text, int ms = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!mErr.contains(text) && timer.elapsed() < ms) {
-            mProcess.waitForReadyRead(50);
-            mErr += QString::fromLocal8Bit(mProcess.readAllStandardError());
-        }
-        return mErr.contains(text);
-    }
-    void interrupt() { ::kill(pid_t(mProcess.processId()), SIGINT); }
-    Finished finish(int ms = 20000)
-    {
-        Finished f;
-        EXPECT_TRUE(mProcess.waitForFinished(ms)) << "zunstream did not end";
-        f.exitCode = mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -1;
-        f.out = QString::fromLocal8Bit(mProcess.readAllStandardOutput());
-        f.err = mErr + QString::fromLocal8Bit(mProcess.readAllStandardError());
-        for (const QString &line : f.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
-            f.stdoutAllJson = f.stdoutAllJson && document.isObject();
-            if (document.isObject())
-                f.objects.append(document.object());
-        }
-        return f;
-    }
-
-private:
-    QProcess mProcess;
-    QString mErr;
-};
 
 QStringList args(std::initializer_list<const char *> list)
 {
