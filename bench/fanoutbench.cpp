@@ -10,10 +10,10 @@ namespace bench {
 
 void runFanOutBench(const Options &options)
 {
-    FanOutSetup setup;
+    netkit::FanOutSetup setup;
     setup.receivers = 8;
     setup.seconds = std::max(6.0, options.seconds);
-    const FanOutResult r = runFanOut(setup);
+    const netkit::FanOutResult r = netkit::runFanOut(setup);
     if (!r.ok) {
         std::printf("\nfanout: skipped, %s\n", r.problem.c_str());
         return;
@@ -26,7 +26,7 @@ void runFanOutBench(const Options &options)
     std::printf("%8s %10s %8s %10s %9s %11s %12s %12s\n", "receiver", "delivered", "share", "repaired", "incompl",
                 "after stall", "lat med ms", "buffer drops");
     for (size_t i = 0; i < r.receivers.size(); ++i) {
-        const ReceiverTally &t = r.receivers[i];
+        const netkit::ReceiverTally &t = r.receivers[i];
         std::printf("%7zu%s %10llu %7.1f%% %10llu %9llu %11llu %12.1f %12llu\n", i, int(i) == setup.stalledReceiver ? "*" : " ",
                     static_cast<unsigned long long>(t.delivered), 100.0 * double(t.delivered) / double(r.sent),
                     static_cast<unsigned long long>(t.repaired), static_cast<unsigned long long>(t.incomplete),

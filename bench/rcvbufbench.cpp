@@ -41,7 +41,7 @@ std::string cellText(const StreamResult &r)
 
 void runReceiveBufferBench(const Options &options)
 {
-    VethPair veth;
+    netkit::VethPair veth;
     if (!veth.ok() || !veth.setMtu(1500)) {
         std::printf("\nrcvbuf: skipped, %s\n", veth.ok() ? "cannot set the MTU" : veth.problem().c_str());
         return;
@@ -63,7 +63,7 @@ void runReceiveBufferBench(const Options &options)
         for (const Case &c : cases) {
             StreamConfig config;
             config.protocol = ZUN_PROTOCOL_UDP;
-            config.address = VethPair::kPeer;
+            config.address = netkit::VethPair::kPeer;
             config.port = kPort;
             config.format = c.format;
             config.compressed = c.compressed;

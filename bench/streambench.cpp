@@ -31,7 +31,7 @@ public:
     {
         {
             // Its socket stays in the namespace it was opened in.
-            InNetns in(c.sourceNetns);
+            netkit::InNetns in(c.sourceNetns);
             mDecoder = zunGetDecoder(c.protocol, &c.format);
             if (!mDecoder || !zunSetSourceAddress(mDecoder, c.port))
                 return;

@@ -84,7 +84,7 @@ bool offloads(UdpLimitSetup::Mode mode)
 
 int openReceiver(const UdpLimitSetup &setup)
 {
-    InNetns in(setup.receiverNetns);
+    netkit::InNetns in(setup.receiverNetns);
     const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
     const int size = 32 << 20;
     setsockopt(rx, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);

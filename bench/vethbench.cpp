@@ -36,7 +36,7 @@ void better(Rate &a, const Rate &b)
     a.received = std::max(a.received, b.received);
 }
 
-MtuResults measureAt(VethPair &veth, int mtu, const Options &options)
+MtuResults measureAt(netkit::VethPair &veth, int mtu, const Options &options)
 {
     MtuResults r;
     r.mtu = mtu;
@@ -45,12 +45,12 @@ MtuResults measureAt(VethPair &veth, int mtu, const Options &options)
     UdpLimitSetup setup;
     setup.to.sin_family = AF_INET;
     setup.to.sin_port = htons(kPort);
-    inet_pton(AF_INET, VethPair::kPeer, &setup.to.sin_addr);
+    inet_pton(AF_INET, netkit::VethPair::kPeer, &setup.to.sin_addr);
     setup.receiverNetns = veth.peerNetns();
     setup.datagram = size_t(mtu) - 28;
     StreamConfig config;
     config.protocol = ZUN_PROTOCOL_UDP;
-    config.address = VethPair::kPeer;
+    config.address = netkit::VethPair::kPeer;
     config.port = kPort;
     config.format = {1920, 1080, 1, 1};
     config.seconds = options.seconds;
@@ -119,7 +119,7 @@ void print(const MtuResults &r)
 
 void runVethBench(const Options &options)
 {
-    VethPair veth;
+    netkit::VethPair veth;
     if (!veth.ok()) {
         std::printf("\nveth: skipped, %s\n", veth.problem().c_str());
         return;

@@ -4,8 +4,8 @@
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
-#include "bench/fanout.h"
-#include "bench/netns.h"
+#include "fanout.h"
+#include "netns.h"
 
 #include <gtest/gtest.h>
 
@@ -818,16 +818,16 @@ TEST(Veth, LargestFramesCrossAnEthernetSizedLinkWhole)
 {
     REQUIRE_PRIVATE_NAMESPACE();
     REQUIRE_FULL_SPEED();
-    bench::VethPair peer;
+    netkit::VethPair peer;
     if (!peer.ok())
         GTEST_SKIP() << peer.problem();
     zun::UdpReceiver receiver;
     {
-        bench::InNetns inside(peer.peerNetns());
+        netkit::InNetns inside(peer.peerNetns());
         ASSERT_TRUE(receiver.listen(21026));
     }
     zun::UdpSender sender;
-    ASSERT_TRUE(sender.setDestination(bench::VethPair::kPeer, 21026));
+    ASSERT_TRUE(sender.setDestination(netkit::VethPair::kPeer, 21026));
     expectLargestFramesWhole(sender, receiver);
     EXPECT_EQ(sender.pieceSize() + zun::WireHeader::kParitySize, 1472u) << "not at Ethernet's MTU";
 }
@@ -839,15 +839,15 @@ TEST(Veth, FourMulticastReceiversBehindABridgeGetTheStreamWhileOneStalls)
 {
     REQUIRE_PRIVATE_NAMESPACE();
     REQUIRE_FULL_SPEED();
-    bench::FanOutSetup setup;
+    netkit::FanOutSetup setup;
     setup.receivers = 4;
     setup.port = 24560;
-    const bench::FanOutResult r = bench::runFanOut(setup);
+    const netkit::FanOutResult r = netkit::runFanOut(setup);
     if (!r.ok)
         GTEST_SKIP() << r.problem;
     ASSERT_EQ(r.receivers.size(), 4u);
     for (int i = 0; i < setup.receivers; ++i) {
-        const bench::ReceiverTally &t = r.receivers[size_t(i)];
+        const netkit::ReceiverTally &t = r.receivers[size_t(i)];
         std::printf("[ figures  ] receiver %d%s: %llu of %llu frames, %llu repaired, %llu of %llu after the stall\n", i,
                     i == setup.stalledReceiver ? " (stalled)" : "", (unsigned long long)t.delivered,
                     (unsigned long long)r.sent, (unsigned long long)t.repaired,

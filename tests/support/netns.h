@@ -1,14 +1,14 @@
 #pragma once
 
-// Network namespaces for the benchmark between two "machines" joined by a veth pair, and
-// for receivers on machines of their own behind one bridge.
+// Network namespaces, for the tests and the benchmarks: two "machines" joined by a veth pair,
+// and receivers on machines of their own behind one bridge.
 
 #include <memory>
 #include <string>
 #include <vector>
 #include <sys/types.h>
 
-namespace bench {
+namespace netkit {
 
 // While it lives, the calling thread works in the namespace given by fd (-1: stays put).
 class InNetns {
@@ -95,4 +95,4 @@ private:
     std::string mProblem;
 };
 
-} // namespace bench
+} // namespace netkit

@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-namespace bench {
+namespace netkit {
 
 namespace {
 
@@ -142,4 +142,4 @@ FanOutResult runFanOut(const FanOutSetup &setup)
     return result;
 }
 
-} // namespace bench
+} // namespace netkit

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace netkit {
 
 struct FanOutSetup {
     int receivers = 4;
@@ -42,4 +42,4 @@ struct FanOutResult {
 // Needs root (or CAP_NET_ADMIN and CAP_SYS_ADMIN) and nft; says why not in problem.
 FanOutResult runFanOut(const FanOutSetup &setup);
 
-} // namespace bench
+} // namespace netkit

@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-namespace bench {
+namespace netkit {
 
 namespace {
 constexpr const char *kLocalLink = "zunbench0";
@@ -143,4 +143,4 @@ BridgedNamespaces::~BridgedNamespaces()
     runHere(std::string("ip link del ") + kBridge);
 }
 
-} // namespace bench
+} // namespace netkit
