@@ -5,6 +5,15 @@ include(CMakePackageConfigHelpers)
 
 set(ZUN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zunVidStreamLib2)
 
+# What is installed binds every symbol at start and then makes its relocations read-only, as
+# Debian's hardened builds do.
+function(zun_bind_now target)
+    if(UNIX AND NOT APPLE)
+        target_link_options(${target} PRIVATE "LINKER:-z,relro,-z,now")
+    endif()
+endfunction()
+zun_bind_now(zunVidStreamLib2)
+
 install(TARGETS zunVidStreamLib2 EXPORT zunVidStreamLib2Targets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
     PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)

@@ -8,6 +8,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/Gzip.cmake)
 file(RELATIVE_PATH ZUN_BIN_TO_LIB /p/${CMAKE_INSTALL_BINDIR} /p/${CMAKE_INSTALL_LIBDIR})
 function(zun_install_program target component)
     set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${ZUN_BIN_TO_LIB}")
+    zun_bind_now(${target})
     install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     install(CODE "
         if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
