@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the library into a temporary prefix, builds examples/ against it twice (pkg-config,
-# then find_package) and runs each build's sender against the other's receiver over
-# "Local (Memory)" and over UDP on 127.0.0.1.
+# Installs into a temporary prefix, checks that the installed zunstream runs from there with no
+# LD_LIBRARY_PATH (its RUNPATH finds the library), builds examples/ against the installed library
+# twice (pkg-config, then find_package) and runs each build's sender against the other's receiver
+# over "Local (Memory)" and over UDP on 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 "$PWD/scripts/build.sh"
@@ -9,18 +10,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "${BUILD_DIR:-build}" --prefix "$prefix" >/dev/null
+env -u LD_LIBRARY_PATH "$prefix/bin/zunstream" --version
+echo "--- the zunstream installed under a prefix finds its library"
 
-export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name zunVidStreamLib2.pc)")
-mkdir "$work/pkgconfig"
-for example in sender receiver; do
-    cc -Wall -Wextra -Werror examples/$example.c $(pkg-config --cflags --libs zunVidStreamLib2) \
-        -o "$work/pkgconfig/$example"
-done
-cmake -S examples -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >/dev/null
-cmake --build "$work/cmake" >/dev/null
-
-export LD_LIBRARY_PATH=$(pkg-config --variable=libdir zunVidStreamLib2)
+"$PWD/scripts/build-examples.sh" "$prefix" "$work"
+export LD_LIBRARY_PATH
+LD_LIBRARY_PATH=$(dirname "$(find "$prefix" -name 'libzunVidStreamLib2.so.1')")
 # The receiver starts first so that no frame goes to nobody; each side is bounded in time.
 exchange() {
     local protocol=$1 port=$2 senders=$3 receivers=$4

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libturbojpeg0-dev libisal-dev libgtest-dev
           xvfb xauth iproute2 nftables util-linux clang libclang-rt-14-dev
-          dpkg-dev file desktop-file-utils help2man ethtool "$@")
+          dpkg-dev file desktop-file-utils help2man lintian ethtool "$@")
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null ||
