@@ -8,7 +8,7 @@
 #include "keyproof.h"
 #include "testsettings.h"
 #include "zunstreamprocess.h"
-#include "bench/netns.h"
+#include "netns.h"
 
 #include <QJsonArray>
 #include <QTemporaryFile>
@@ -383,21 +383,21 @@ TEST(InNamespace, ALinkTakenDownEndsTheTestAndFreesTheServer)
 {
     if (!inOwnNamespace())
         GTEST_SKIP() << "runs through netns.sh";
-    bench::VethPair veth;
+    netkit::VethPair veth;
     ASSERT_TRUE(veth.ok()) << veth.problem();
-    const QString server = QStringLiteral("%1:24200").arg(QLatin1String(bench::VethPair::kPeer));
+    const QString server = QStringLiteral("%1:24200").arg(QLatin1String(netkit::VethPair::kPeer));
     auto serve = startServer(args({"--port", "24200"}), inNamespace(veth.peerNetns()));
     Zunstream client(QStringList{QStringLiteral("test"), server} + args({"--port", "24201", "--size", "320x240", "--seconds", "30"}));
     ASSERT_TRUE(client.waitForStderr(QStringLiteral("zunstream"), 2500) || client.running());
     QThread::msleep(2000);
-    ASSERT_TRUE(bench::runHere("ip link set zunbench0 down"));
+    ASSERT_TRUE(netkit::runHere("ip link set zunbench0 down"));
     QElapsedTimer sinceDown;
     sinceDown.start();
     EXPECT_TRUE(serve->waitForStderr(QStringLiteral("ended early"), 5000)) << "the server notices within 5 s";
     EXPECT_LT(sinceDown.elapsed(), 5000);
     const Finished lost = client.finish(8000);
     EXPECT_EQ(lost.exitCode, 1) << "the client's test ends too, failed";
-    ASSERT_TRUE(bench::runHere("ip link set zunbench0 up"));
+    ASSERT_TRUE(netkit::runHere("ip link set zunbench0 up"));
     QThread::msleep(500);
     expectPassed(runTest(QStringList{server} + args({"--port", "24202", "--size", "320x240", "--seconds", "2", "--min-fps", "28"})));
 }
@@ -406,15 +406,15 @@ TEST(InNamespace, OneMulticastStreamReachesTwoServersReportedApart)
 {
     if (!inOwnNamespace())
         GTEST_SKIP() << "runs through netns.sh";
-    bench::BridgedNamespaces machines(2);
+    netkit::BridgedNamespaces machines(2);
     ASSERT_TRUE(machines.ok()) << machines.problem();
     std::vector<std::unique_ptr<Zunstream>> servers;
     QStringList hosts;
     for (int i = 0; i < 2; ++i) {
         servers.push_back(startServer(args({"--port", "24210", "--once"}), inNamespace(machines.netns(i))));
-        hosts << QStringLiteral("%1:24210").arg(QString::fromStdString(bench::BridgedNamespaces::address(i)));
+        hosts << QStringLiteral("%1:24210").arg(QString::fromStdString(netkit::BridgedNamespaces::address(i)));
     }
-    const QString group = QStringLiteral("239.24.21.1@%1").arg(QLatin1String(bench::BridgedNamespaces::kLocal));
+    const QString group = QStringLiteral("239.24.21.1@%1").arg(QLatin1String(netkit::BridgedNamespaces::kLocal));
     const Finished test = runTest(hosts + QStringList{QStringLiteral("--group"), group} +
                                   args({"--port", "24211", "--size", "320x240", "--seconds", "2", "--pattern", "bars",
                                         "--verify", "--min-fps", "25"}));
