@@ -64,7 +64,7 @@ QString ControlServer::refusal(const TestSettings &s, const ServerLimits &limits
 {
     if (s.seconds + s.omit > limits.maxSeconds)
         return QStringLiteral("seconds: %1 s is past this server's --max-seconds %2").arg(s.seconds + s.omit).arg(limits.maxSeconds);
-    if (limits.maxMbps && pictureMbps(s) > *limits.maxMbps)
+    if (pastRateLimit(s, limits))
         return QStringLiteral("rate: %1 Mbit/s is past this server's --max-mbps %2")
             .arg(pictureMbps(s), 0, 'f', 1).arg(*limits.maxMbps);
     if (s.protocol == QLatin1String("memory") && !clientOnThisHost)
@@ -74,9 +74,16 @@ QString ControlServer::refusal(const TestSettings &s, const ServerLimits &limits
     return {};
 }
 
-void ControlServer::refuse(Pending &pending, const QString &type, const QString &reason)
+bool ControlServer::pastRateLimit(const TestSettings &s, const ServerLimits &limits)
 {
-    pending.peer->send(control::message(type, {{QStringLiteral("reason"), reason}}));
+    return limits.maxMbps && pictureMbps(s) > *limits.maxMbps;
+}
+
+void ControlServer::refuse(Pending &pending, const QString &type, const QString &reason, const QJsonObject &fields)
+{
+    QJsonObject body = fields;
+    body[QStringLiteral("reason")] = reason;
+    pending.peer->send(control::message(type, body));
     mLog(event("error", {{QStringLiteral("client"), pending.peer->peerAddress()}, {QStringLiteral("reason"), reason}}),
          QStringLiteral("%1 from %2: %3").arg(type, pending.peer->peerAddress(), reason));
     pending.peer.reset();
@@ -146,7 +153,10 @@ std::optional<TestSettings> ControlServer::advance(Pending &p)
             return std::nullopt;
         }
         if (const QString why = refusal(*parsed.settings, mLimits, onThisHost(*p.peer)); !why.isEmpty()) {
-            refuse(p, QStringLiteral("refused"), QStringLiteral("refused: ") + why);
+            QJsonObject fields;
+            if (pastRateLimit(*parsed.settings, mLimits))
+                fields[QStringLiteral("limit")] = QStringLiteral("max_mbps");
+            refuse(p, QStringLiteral("refused"), QStringLiteral("refused: ") + why, fields);
             return std::nullopt;
         }
         return parsed.settings;

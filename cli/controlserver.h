@@ -41,6 +41,9 @@ public:
 
     // Why a request is refused ("" when it may run), naming the field or the limit.
     static QString refusal(const TestSettings &settings, const ServerLimits &limits, bool clientOnThisHost);
+    // A picture too fast for --max-mbps: the refusal says "limit": "max_mbps", so that a capacity
+    // search counts it a failed trial and looks lower.
+    static bool pastRateLimit(const TestSettings &settings, const ServerLimits &limits);
 
 private:
     using Clock = ControlPeer::Clock;
@@ -54,7 +57,7 @@ private:
     void acceptAll(bool busy);
     // Advances one waiting client; a test it asked for comes back to run.
     std::optional<TestSettings> advance(Pending &pending);
-    void refuse(Pending &pending, const QString &type, const QString &reason);
+    void refuse(Pending &pending, const QString &type, const QString &reason, const QJsonObject &fields = {});
     int runTest(std::unique_ptr<ControlPeer> peer, const TestSettings &settings);
     void waitForEvents(int timeoutMs);
 

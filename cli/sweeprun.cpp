@@ -56,7 +56,8 @@ int runSweep(const Options &o, const TestSettings &settings, const std::optional
         const TestSettings trial = trialSettings(settings, point, o.trialSeconds);
         Agreement agreement = agreeTest(o.hosts, trial, key);
         if (!agreement.error.isEmpty()) {
-            if (agreement.exitCode == kExitUsage)
+            // Past the server's rate limit is a setting too demanding, as a lost frame is.
+            if (agreement.exitCode == kExitUsage && !agreement.pastRateLimit)
                 refusedExit = kExitUsage;
             f.failure = agreement.error;
             return f;

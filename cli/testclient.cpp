@@ -49,6 +49,7 @@ std::optional<control::Message> answerOf(ControlPeer &peer, const QString &name,
     else {
         agreement.exitCode = 2;
         agreement.error = QStringLiteral("%1: %2").arg(name, m->body.value(QLatin1String("reason")).toString(m->type));
+        agreement.pastRateLimit = m->body.value(QLatin1String("limit")) == QLatin1String("max_mbps");
     }
     return std::nullopt;
 }
@@ -115,13 +116,24 @@ TestOutcome runAgreedTest(Agreement &agreement, const TestSettings &settings, co
     std::vector<std::deque<QJsonObject>> theirs(peers.size());
     std::vector<size_t> ownTold(peers.size(), 0);
     std::deque<QJsonObject> ownAll;
+    auto tell = [&](size_t i, const QJsonObject &mine, const QJsonObject &peer) {
+        if (onInterval)
+            onInterval(sending ? mine : peer, sending ? peer : mine, agreement.names[qsizetype(i)]);
+    };
     auto pair = [&](size_t i) {
         while (!theirs[i].empty() && ownTold[i] < ownAll.size()) {
-            const QJsonObject &mine = ownAll[ownTold[i]++];
             const QJsonObject peer = theirs[i].front();
             theirs[i].pop_front();
-            onInterval(sending ? mine : peer, sending ? peer : mine, agreement.names[qsizetype(i)]);
+            tell(i, ownAll[ownTold[i]++], peer);
         }
+    };
+    // At the end one side may have an interval more than the other: it still counts.
+    auto flush = [&](size_t i) {
+        pair(i);
+        while (ownTold[i] < ownAll.size())
+            tell(i, ownAll[ownTold[i]++], {});
+        for (; !theirs[i].empty(); theirs[i].pop_front())
+            tell(i, {}, theirs[i].front());
     };
     TestRun::Hooks hooks;
     hooks.ownInterval = [&](const QJsonObject &figures) {
@@ -135,6 +147,8 @@ TestOutcome runAgreedTest(Agreement &agreement, const TestSettings &settings, co
     };
     const QJsonObject mine = run.run(hooks);
     run.awaitPeerResults(kResultWaitMs, hooks);
+    for (size_t i = 0; i < peers.size(); ++i)
+        flush(i);
     outcome.aborted = run.aborted();
     if (sending) {
         outcome.senderName = QStringLiteral("here");

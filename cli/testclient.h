@@ -20,6 +20,7 @@ struct Agreement {
     QStringList names; // as the user gave them
     QString error;     // "" when every server accepted
     int exitCode = 0;  // 1: busy or unreachable, 2: refused
+    bool pastRateLimit = false; // refused as faster than the server's --max-mbps
 };
 
 // Connects to each HOST[:PORT] and agrees the test with it: hello, the key's proof when the
@@ -27,8 +28,8 @@ struct Agreement {
 Agreement agreeTest(const QStringList &hosts, const TestSettings &settings, const std::optional<QByteArray> &key);
 
 // Runs this end of an agreed test: sends, or receives under --reverse (from the group at
-// `groupAt`, "G@IF", when given). `onInterval` sees each pair of the sender's and a receiver's
-// figures.
+// `groupAt`, "G@IF", when given). `onInterval` (when set) sees each pair of the sender's and a
+// receiver's figures; one is empty where the other end's last interval has no partner.
 using IntervalSink = std::function<void(const QJsonObject &sender, const QJsonObject &receiver, const QString &name)>;
 TestOutcome runAgreedTest(Agreement &agreement, const TestSettings &settings, const QString &groupAt,
                           const IntervalSink &onInterval);

@@ -59,14 +59,19 @@ QString header()
 
 QString intervalLine(const QJsonObject &s, const QJsonObject &r, const QString &receiverName)
 {
-    return cell(fixed(number(r.isEmpty() ? s : r, "elapsed_s")), 6) + QStringLiteral(" |") +
-           cell(fixed(number(s, "fps")), 6) + cell(fixed(number(s, "wire_mbps")), 8) +
-           cell(QString::number(qint64(number(s, "dropped"))), 6) + cell(percent(number(s, "cpu_core")), 6) +
-           QStringLiteral(" |") + cell(fixed(number(r, "fps")), 6) + cell(fixed(number(r, "wire_mbps")), 8) +
-           cell(QString::number(qint64(number(r, "lost"))), 6) +
-           cell(QString::number(qint64(number(r, "repaired_datagrams"))), 7) +
-           cell(QString::number(qint64(number(r, "buffer_overflow"))), 6) + cell(latencyOf(r), 8) +
-           cell(percent(number(r, "cpu_core")), 6) + QStringLiteral("  ") + receiverName;
+    // An end without this interval leaves its columns blank rather than show zeros it never measured.
+    const QString sender = s.isEmpty() ? QString(26, QLatin1Char(' '))
+                                       : cell(fixed(number(s, "fps")), 6) + cell(fixed(number(s, "wire_mbps")), 8) +
+                                             cell(QString::number(qint64(number(s, "dropped"))), 6) +
+                                             cell(percent(number(s, "cpu_core")), 6);
+    const QString receiver = r.isEmpty() ? QString(47, QLatin1Char(' '))
+                                         : cell(fixed(number(r, "fps")), 6) + cell(fixed(number(r, "wire_mbps")), 8) +
+                                               cell(QString::number(qint64(number(r, "lost"))), 6) +
+                                               cell(QString::number(qint64(number(r, "repaired_datagrams"))), 7) +
+                                               cell(QString::number(qint64(number(r, "buffer_overflow"))), 6) +
+                                               cell(latencyOf(r), 8) + cell(percent(number(r, "cpu_core")), 6);
+    return cell(fixed(number(r.isEmpty() ? s : r, "elapsed_s")), 6) + QStringLiteral(" |") + sender + QStringLiteral(" |") +
+           receiver + QStringLiteral("  ") + receiverName;
 }
 
 QJsonObject intervalEvent(const QJsonObject &s, const QJsonObject &r, const QString &receiverName)

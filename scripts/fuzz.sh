@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(datagram coalesced tcpmessage shmsegment jpegpayload)
+[ ${#targets[@]} -gt 0 ] || targets=(datagram coalesced tcpmessage shmsegment jpegpayload controlline)
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 "$PWD/scripts/install-deps.sh"
@@ -19,8 +19,8 @@ cmake -S . -B "$build" -G Ninja -DZUN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build "$build"
 
 # Per target: the most one input may allocate at once, and the longest input.
-declare -A malloc_mb=([datagram]=64 [coalesced]=64 [tcpmessage]=16 [shmsegment]=64 [jpegpayload]=128)
-declare -A max_len=([datagram]=16384 [coalesced]=16384 [tcpmessage]=16384 [shmsegment]=65536 [jpegpayload]=16384)
+declare -A malloc_mb=([datagram]=64 [coalesced]=64 [tcpmessage]=16 [shmsegment]=64 [jpegpayload]=128 [controlline]=64)
+declare -A max_len=([datagram]=16384 [coalesced]=16384 [tcpmessage]=16384 [shmsegment]=65536 [jpegpayload]=16384 [controlline]=70000)
 
 # The segment target's own ports (22990-22999): a run that crashed or was stopped leaves one.
 trap 'rm -f /dev/shm/zunVidStream-2299[0-9]' EXIT

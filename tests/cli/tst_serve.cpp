@@ -6,6 +6,7 @@
 #include "controlprotocol.h"
 #include "controlserver.h"
 #include "keyproof.h"
+#include "testreport.h"
 #include "testsettings.h"
 #include "zunstreamprocess.h"
 #include "netns.h"
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,6 +144,24 @@ TEST(KeyProof, OnlyTheSameKeyAnswersAChallenge)
     EXPECT_FALSE(keyproof::matches("secret", keyproof::challenge(), answer));
     EXPECT_FALSE(keyproof::matches("secret", challenge, answer.left(63)));
     EXPECT_FALSE(keyproof::matches("secret", challenge, QByteArray()));
+}
+
+TEST(TestReport, AnIntervalOnlyOneEndReportedLeavesTheOtherBlank)
+{
+    const QJsonObject sender{{"elapsed_s", 10.0}, {"fps", 29.5}, {"wire_mbps", 55.3}, {"dropped", 2}, {"cpu_core", 0.04}};
+    const QJsonObject receiver{{"elapsed_s", 10.0}, {"fps", 28.0}, {"wire_mbps", 52.1}, {"lost", 3}, {"cpu_core", 0.05}};
+    const QString both = testreport::intervalLine(sender, receiver, QStringLiteral("far:24100"));
+    const QString senderOnly = testreport::intervalLine(sender, {}, QStringLiteral("far:24100"));
+    const QString receiverOnly = testreport::intervalLine({}, receiver, QStringLiteral("far:24100"));
+    // Same columns as a full line; the missing end's cells are blank, not zeros.
+    EXPECT_EQ(senderOnly.size(), both.size()) << senderOnly.toStdString();
+    EXPECT_EQ(receiverOnly.size(), both.size()) << receiverOnly.toStdString();
+    const qsizetype split = both.indexOf(QLatin1String(" |"), both.indexOf(QLatin1String(" |")) + 1);
+    EXPECT_EQ(senderOnly.left(split), both.left(split));
+    EXPECT_TRUE(senderOnly.mid(split + 2, 47).trimmed().isEmpty()) << senderOnly.toStdString();
+    EXPECT_EQ(receiverOnly.mid(split), both.mid(split));
+    EXPECT_TRUE(receiverOnly.mid(8, split - 8).trimmed().isEmpty()) << receiverOnly.toStdString();
+    EXPECT_TRUE(receiverOnly.startsWith(QLatin1String("  10.0 |"))) << "the time comes from the end that reported";
 }
 
 // ---- the program over loopback
@@ -284,6 +304,83 @@ TEST(ServeAndTest, RequestsPastTheLimitsAreRefusedNamingThem)
     EXPECT_EQ(bad.exitCode, 2);
 }
 
+TEST(ServeAndTest, OmittedSecondsAreInNoFigure)
+{
+    auto server = startServer(args({"--port", "24170", "--once"}));
+    const Finished test = runTest(args({"127.0.0.1:24170", "--port", "24171", "--size", "160x120", "--fps", "30",
+                                        "--omit", "2", "--seconds", "1", "--interval", "0.5"}));
+    expectPassed(test);
+    const QJsonObject end = endOf(test);
+    // Three seconds streamed, one counted, at either end.
+    EXPECT_GE(at(end, "sender", "sent_total"), 27);
+    EXPECT_LE(at(end, "sender", "sent_total"), 33);
+    EXPECT_GE(at(end, "receiver", "frames"), 27);
+    EXPECT_LE(at(end, "receiver", "frames"), 33);
+    int intervals = 0;
+    for (const QJsonObject &o : test.objects) {
+        if (o.value(QLatin1String("event")) != QLatin1String("interval"))
+            continue;
+        ++intervals;
+        for (const char *side : {"sender", "receiver"})
+            EXPECT_LE(at(o, side, "elapsed_s"), 1.2) << side << ": an interval of the omitted seconds";
+    }
+    EXPECT_GE(intervals, 2);
+    EXPECT_LE(intervals, 3);
+}
+
+int eventsOf(const Finished &f, const char *event)
+{
+    return int(std::count_if(f.objects.begin(), f.objects.end(), [event](const QJsonObject &o) {
+        return o.value(QLatin1String("event")) == QLatin1String(event);
+    }));
+}
+
+// The server's --max-mbps bounds what loopback would carry: 50 Mbit/s is 27.1 fps of 320x240x24.
+TEST(ServeAndTest, AnFpsSweepFindsTheHighestRateThatPassesAndPrintsEveryTrial)
+{
+    auto server = startServer(args({"--port", "24180", "--max-mbps", "50"}));
+    const Finished sweep = runTest(args({"127.0.0.1:24180", "--port", "24181", "--size", "320x240", "--sweep", "fps",
+                                         "--trial", "1"}), {}, 60000);
+    EXPECT_TRUE(sweep.stdoutAllJson) << sweep.out.toStdString();
+    EXPECT_EQ(sweep.exitCode, 0) << sweep.err.toStdString();
+    const QJsonObject end = endOf(sweep);
+    ASSERT_TRUE(end.value(QLatin1String("passed")).toBool()) << sweep.out.toStdString();
+    const double found = end.value(QLatin1String("best")).toObject().value(QLatin1String("setting_fps")).toDouble();
+    const double limit = 50e6 / (320 * 240 * 24);
+    EXPECT_LE(found, limit);
+    EXPECT_GE(found, limit * 0.98) << "within 2% of the limit";
+    const int trials = eventsOf(sweep, "trial");
+    EXPECT_GE(trials, 5);
+    EXPECT_LE(trials, 12);
+    EXPECT_EQ(sweep.err.count(QLatin1String("\ntrial ")) + sweep.err.startsWith(QLatin1String("trial ")), trials)
+        << "a line for every trial: " << sweep.err.toStdString();
+    int number = 0;
+    for (const QJsonObject &o : sweep.objects) {
+        if (o.value(QLatin1String("event")) != QLatin1String("trial"))
+            continue;
+        EXPECT_EQ(o.value(QLatin1String("trial")).toInt(), ++number);
+        const double fps = o.value(QLatin1String("setting_fps")).toDouble();
+        EXPECT_EQ(o.value(QLatin1String("passed")).toBool(), fps <= limit) << fps << " fps";
+        if (fps > limit) {
+            EXPECT_TRUE(o.value(QLatin1String("why")).toArray().first().toString().contains(QLatin1String("--max-mbps 50")));
+        }
+    }
+    EXPECT_TRUE(server->running());
+}
+
+TEST(ServeAndTest, ASweepWhereNoTrialPassesExitsOne)
+{
+    auto server = startServer(args({"--port", "24190", "--max-mbps", "20"}));
+    const Finished sweep = runTest(args({"127.0.0.1:24190", "--port", "24191", "--size", "160x120", "--sweep", "fps",
+                                         "--trial", "1", "--max-latency-ms", "0.001"}), {}, 60000);
+    EXPECT_EQ(sweep.exitCode, 1) << sweep.err.toStdString();
+    const QJsonObject end = endOf(sweep);
+    EXPECT_FALSE(end.value(QLatin1String("passed")).toBool(true));
+    EXPECT_FALSE(end.contains(QLatin1String("best")));
+    EXPECT_GE(eventsOf(sweep, "trial"), 3);
+    EXPECT_TRUE(sweep.err.contains(QLatin1String("no setting passed"))) << sweep.err.toStdString();
+}
+
 // A socket to the server that the test drives byte by byte.
 class RawClient
 {
@@ -400,6 +497,44 @@ TEST(InNamespace, ALinkTakenDownEndsTheTestAndFreesTheServer)
     ASSERT_TRUE(netkit::runHere("ip link set zunbench0 up"));
     QThread::msleep(500);
     expectPassed(runTest(QStringList{server} + args({"--port", "24202", "--size", "320x240", "--seconds", "2", "--min-fps", "28"})));
+}
+
+// nftables' byte limit holds a second of its rate in its bucket, full at each trial's start: a
+// trial of T seconds carries R (1 + 1/T) before it loses a frame, and no more.
+TEST(InNamespace, AnFpsSweepFindsTheRateOfAPolicer)
+{
+    if (!inOwnNamespace())
+        GTEST_SKIP() << "runs through netns.sh";
+    // The veth pair of the case before goes with its namespace, a moment after.
+    for (int i = 0; i < 40 && bench::runHere("ip link show zunbench0 >/dev/null 2>&1"); ++i)
+        QThread::msleep(50);
+    bench::VethPair veth;
+    ASSERT_TRUE(veth.ok()) << veth.problem();
+    constexpr double kPolicerBytes = 4.0 * 1024 * 1024, kTrialSeconds = 2;
+    ASSERT_TRUE(veth.runInPeer("sh -c \"nft add table inet zunpolicer && nft add chain inet zunpolicer in "
+                               "'{ type filter hook input priority 0 ; }' && nft add rule inet zunpolicer in "
+                               "udp dport 24221 limit rate over 4 mbytes/second drop\""));
+    auto serve = startServer(args({"--port", "24220"}), inNamespace(veth.peerNetns()));
+    const QString server = QStringLiteral("%1:24220").arg(QLatin1String(bench::VethPair::kPeer));
+    const Finished sweep = runTest(QStringList{server} + args({"--port", "24221", "--size", "320x240", "--redundancy", "0",
+                                                               "--sweep", "fps", "--trial", "2"}), {}, 60000);
+    EXPECT_EQ(sweep.exitCode, 0) << sweep.err.toStdString();
+    const QJsonObject best = endOf(sweep).value(QLatin1String("best")).toObject();
+    ASSERT_FALSE(best.isEmpty()) << sweep.out.toStdString();
+    // What a frame takes on the wire, as the receiver counted it, at the rate the search found.
+    const double bytesPerFrame = best.value(QLatin1String("wire_mbps")).toDouble() * 1e6 / 8 /
+                                 best.value(QLatin1String("fps")).toDouble();
+    const double carried = best.value(QLatin1String("setting_fps")).toDouble() * bytesPerFrame;
+    const double bucketAllows = kPolicerBytes * (1 + 1 / kTrialSeconds);
+    EXPECT_GE(carried, kPolicerBytes * 0.9) << "found " << carried << " B/s against a policer of " << kPolicerBytes;
+    EXPECT_LE(carried, bucketAllows * 1.1) << "found " << carried << " B/s against a policer of " << kPolicerBytes;
+    // Every trial above what the bucket lets through lost frames.
+    for (const QJsonObject &o : sweep.objects) {
+        if (o.value(QLatin1String("event")) == QLatin1String("trial") &&
+            o.value(QLatin1String("setting_fps")).toDouble() * bytesPerFrame > bucketAllows * 1.1) {
+            EXPECT_FALSE(o.value(QLatin1String("passed")).toBool()) << o.value(QLatin1String("setting")).toString().toStdString();
+        }
+    }
 }
 
 TEST(InNamespace, OneMulticastStreamReachesTwoServersReportedApart)
