@@ -506,16 +506,16 @@ TEST(InNamespace, AnFpsSweepFindsTheRateOfAPolicer)
     if (!inOwnNamespace())
         GTEST_SKIP() << "runs through netns.sh";
     // The veth pair of the case before goes with its namespace, a moment after.
-    for (int i = 0; i < 40 && bench::runHere("ip link show zunbench0 >/dev/null 2>&1"); ++i)
+    for (int i = 0; i < 40 && netkit::runHere("ip link show zunbench0 >/dev/null 2>&1"); ++i)
         QThread::msleep(50);
-    bench::VethPair veth;
+    netkit::VethPair veth;
     ASSERT_TRUE(veth.ok()) << veth.problem();
     constexpr double kPolicerBytes = 4.0 * 1024 * 1024, kTrialSeconds = 2;
     ASSERT_TRUE(veth.runInPeer("sh -c \"nft add table inet zunpolicer && nft add chain inet zunpolicer in "
                                "'{ type filter hook input priority 0 ; }' && nft add rule inet zunpolicer in "
                                "udp dport 24221 limit rate over 4 mbytes/second drop\""));
     auto serve = startServer(args({"--port", "24220"}), inNamespace(veth.peerNetns()));
-    const QString server = QStringLiteral("%1:24220").arg(QLatin1String(bench::VethPair::kPeer));
+    const QString server = QStringLiteral("%1:24220").arg(QLatin1String(netkit::VethPair::kPeer));
     const Finished sweep = runTest(QStringList{server} + args({"--port", "24221", "--size", "320x240", "--redundancy", "0",
                                                                "--sweep", "fps", "--trial", "2"}), {}, 60000);
     EXPECT_EQ(sweep.exitCode, 0) << sweep.err.toStdString();
