@@ -16,8 +16,8 @@ constexpr int kBetweenTrialsMs = 300;
 
 TestSettings trialSettings(TestSettings s, const SweepPoint &point, double seconds)
 {
+    // The user's --omit holds for every trial: a policer's burst or a slow start is spent there.
     s.seconds = seconds;
-    s.omit = 0;
     s.interval = seconds;
     switch (point.kind) {
     case SweepKind::Fps: s.fps = point.fps; break;
