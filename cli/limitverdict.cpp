@@ -40,7 +40,7 @@ LimitVerdict whoLimits(const LimitFigures &f)
                     .arg(fps(f.receivedFps), fps(f.sentFps), percent(f.receiverCpu.ofOneCore))};
     if (f.lostBetween > 0)
         return {Who::Network, QStringLiteral("the network"),
-                QStringLiteral("%1 datagrams lost between the two ends").arg(f.lostBetween)};
+                QStringLiteral("at least %1 datagrams lost between the two ends").arg(f.lostBetween)};
     // A sender short of its rate with CPU to spare was held back by the link (TCP's flow control).
     if (sentShort)
         return {Who::Network, QStringLiteral("the network"),

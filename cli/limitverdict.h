@@ -13,7 +13,7 @@ struct LimitFigures {
     double receivedFps = 0;  // what arrived whole
     CpuShare senderCpu, receiverCpu;
     uint64_t overflowed = 0;  // datagrams dropped on the receiver's own full socket buffer
-    uint64_t lostBetween = 0; // datagrams the network lost between the two ends
+    uint64_t lostBetween = 0; // datagrams the network lost between the two ends, as far as the receiver can tell
     uint64_t framesLost = 0;  // frames the receiver never had whole, whatever the cause
 };
 

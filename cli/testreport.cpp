@@ -33,9 +33,12 @@ QString cell(const QString &text, int width)
     return QStringLiteral("%1").arg(text, width);
 }
 
+// Wide enough for "100% of a core, 50% of the machine".
+constexpr int kSenderColumn = 36;
+
 QString row(const QString &name, const QString &sender, const QString &receiver)
 {
-    return QStringLiteral("  %1 %2 %3\n").arg(name, -11).arg(sender, -30).arg(receiver);
+    return QStringLiteral("  %1 %2 %3\n").arg(name, -11).arg(sender, -kSenderColumn).arg(receiver);
 }
 
 QString latencyOf(const QJsonObject &r)
@@ -127,7 +130,7 @@ QString summary(const TestSettings &settings, const TestOutcome &o)
     QString text;
     for (const TestOutcome::Receiver &receiver : o.receivers) {
         const QJsonObject &r = receiver.summary;
-        text += QStringLiteral("summary      %1 %2\n").arg(QStringLiteral("sender ") + o.senderName, -30)
+        text += QStringLiteral("summary      %1 %2\n").arg(QStringLiteral("sender ") + o.senderName, -kSenderColumn)
                     .arg(QStringLiteral("receiver ") + receiver.name);
         text += row(QStringLiteral("frames"),
                     QStringLiteral("%1 sent, %2 dropped").arg(qint64(number(s, "sent_total"))).arg(qint64(number(s, "dropped_total"))),
