@@ -537,7 +537,7 @@ TEST(InNamespace, AnFpsSweepFindsTheRateOfAPolicer)
     }
 }
 
-TEST(InNamespace, OneMulticastStreamReachesTwoServersReportedApart)
+TEST(InNamespace, OneMulticastStreamReachesTwoServersReportedApartAndFailsWhenOneFails)
 {
     if (!inOwnNamespace())
         GTEST_SKIP() << "runs through netns.sh";
@@ -546,24 +546,41 @@ TEST(InNamespace, OneMulticastStreamReachesTwoServersReportedApart)
     std::vector<std::unique_ptr<Zunstream>> servers;
     QStringList hosts;
     for (int i = 0; i < 2; ++i) {
-        servers.push_back(startServer(args({"--port", "24210", "--once"}), inNamespace(machines.netns(i))));
+        servers.push_back(startServer(args({"--port", "24210"}), inNamespace(machines.netns(i))));
         hosts << QStringLiteral("%1:24210").arg(QString::fromStdString(netkit::BridgedNamespaces::address(i)));
     }
     const QString group = QStringLiteral("239.24.21.1@%1").arg(QLatin1String(netkit::BridgedNamespaces::kLocal));
-    const Finished test = runTest(hosts + QStringList{QStringLiteral("--group"), group} +
-                                  args({"--port", "24211", "--size", "320x240", "--seconds", "2", "--pattern", "bars",
-                                        "--verify", "--min-fps", "25"}));
-    expectPassed(test);
-    const QJsonArray receivers = endOf(test).value(QLatin1String("receivers")).toArray();
+    const QStringList test = hosts + QStringList{QStringLiteral("--group"), group} +
+                             args({"--port", "24211", "--size", "320x240", "--seconds", "2", "--pattern", "bars",
+                                   "--verify", "--min-fps", "25"});
+    const Finished both = runTest(test);
+    expectPassed(both);
+    const QJsonArray receivers = endOf(both).value(QLatin1String("receivers")).toArray();
     ASSERT_EQ(receivers.size(), 2);
     for (int i = 0; i < 2; ++i) {
         const QJsonObject r = receivers[i].toObject();
         EXPECT_EQ(r.value(QLatin1String("server")).toString(), hosts[i]);
         EXPECT_GE(r.value(QLatin1String("summary")).toObject().value(QLatin1String("frames")).toDouble(), 50);
     }
-    // Each server judged its own reception.
+
+    // The second server's machine stops taking the stream: the test fails for it alone.
+    ASSERT_TRUE(machines.runIn(1, "sh -c \"nft add table inet zunserve && nft add chain inet zunserve input "
+                                  "'{ type filter hook input priority 0 ; }' && nft add rule inet zunserve input "
+                                  "udp dport 24211 drop\""));
+    const Finished one = runTest(test);
+    EXPECT_EQ(one.exitCode, 1) << one.out.toStdString();
+    const QJsonObject end = endOf(one);
+    EXPECT_FALSE(end.value(QLatin1String("passed")).toBool());
+    const QJsonArray judged = end.value(QLatin1String("receivers")).toArray();
+    ASSERT_EQ(judged.size(), 2);
+    EXPECT_TRUE(judged[0].toObject().value(QLatin1String("summary")).toObject().value(QLatin1String("passed")).toBool());
+    EXPECT_FALSE(judged[1].toObject().value(QLatin1String("summary")).toObject().value(QLatin1String("passed")).toBool());
+    const QJsonArray why = end.value(QLatin1String("failures")).toArray();
+    ASSERT_FALSE(why.isEmpty());
+    for (const QJsonValue &reason : why)
+        EXPECT_TRUE(reason.toString().startsWith(hosts[1])) << reason.toString().toStdString();
     for (auto &s : servers)
-        EXPECT_EQ(s->finish().exitCode, 0);
+        s->interrupt();
 }
 
 } // namespace
