@@ -31,6 +31,10 @@ LimitVerdict whoLimits(const LimitFigures &f)
         return {Who::Sender, QStringLiteral("the sender"),
                 QStringLiteral("sent %1 of %2 fps asked, its CPU at %3 of a core")
                     .arg(fps(f.sentFps), fps(f.askedFps), percent(f.senderCpu.ofOneCore))};
+    if (sentShort && f.madeFps < kRateMet * f.askedFps)
+        return {Who::Sender, QStringLiteral("the sender"),
+                QStringLiteral("made %1 of %2 fps asked, its CPU at %3 of a core: the process got too little time")
+                    .arg(fps(f.madeFps), fps(f.askedFps), percent(f.senderCpu.ofOneCore))};
     if (f.overflowed > 0)
         return {Who::Receiver, QStringLiteral("the receiver"),
                 QStringLiteral("%1 datagrams dropped on its own full socket buffer").arg(f.overflowed)};
@@ -38,6 +42,9 @@ LimitVerdict whoLimits(const LimitFigures &f)
         return {Who::Receiver, QStringLiteral("the receiver"),
                 QStringLiteral("%1 of %2 fps sent arrived, its CPU at %3 of a core")
                     .arg(fps(f.receivedFps), fps(f.sentFps), percent(f.receiverCpu.ofOneCore))};
+    if (f.droppedAtReceiver > 0)
+        return {Who::Receiver, QStringLiteral("the receiver"),
+                QStringLiteral("%1 whole frames dropped before its reader took them").arg(f.droppedAtReceiver)};
     if (f.lostBetween > 0)
         return {Who::Network, QStringLiteral("the network"),
                 QStringLiteral("at least %1 datagrams lost between the two ends").arg(f.lostBetween)};

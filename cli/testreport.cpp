@@ -89,6 +89,7 @@ LimitVerdict limitOf(const TestSettings &settings, const QJsonObject &s, const Q
 {
     LimitFigures f;
     f.askedFps = settings.fps;
+    f.madeFps = number(s, "seconds") > 0 ? number(s, "made_total") / number(s, "seconds") : f.askedFps;
     f.sentFps = number(s, "fps");
     f.receivedFps = number(r, "fps");
     f.senderCpu = cpuOf(s);
@@ -98,6 +99,7 @@ LimitVerdict limitOf(const TestSettings &settings, const QJsonObject &s, const Q
     if (settings.protocol == QLatin1String("udp"))
         f.lostBetween = uint64_t(number(r, "repaired_datagrams") + number(r, "incomplete"));
     f.framesLost = uint64_t(number(r, "lost"));
+    f.droppedAtReceiver = uint64_t(number(r, "dropped"));
     return whoLimits(f);
 }
 

@@ -47,7 +47,7 @@ TEST(CpuMeter, ThisProcessSpendsWhatItBurns)
 LimitFigures cleanRun()
 {
     LimitFigures f;
-    f.askedFps = f.sentFps = f.receivedFps = 30;
+    f.askedFps = f.madeFps = f.sentFps = f.receivedFps = 30;
     f.senderCpu.ofOneCore = f.receiverCpu.ofOneCore = 0.3;
     return f;
 }
@@ -90,6 +90,22 @@ TEST(WhoLimits, EachEndAndTheNetworkWithTheFigure)
     EXPECT_EQ(n.who, Who::Network);
     EXPECT_EQ(n.word, QStringLiteral("the network"));
     EXPECT_EQ(n.figure, QStringLiteral("at least 75 datagrams lost between the two ends"));
+
+    // Frames its loop never made: a starved sender, however idle its CPU looks.
+    LimitFigures starved = cleanRun();
+    starved.madeFps = starved.sentFps = starved.receivedFps = 25.6;
+    const LimitVerdict st = whoLimits(starved);
+    EXPECT_EQ(st.who, Who::Sender);
+    EXPECT_TRUE(st.figure.startsWith(QLatin1String("made 25.6 of 30.0 fps asked"))) << st.figure.toStdString();
+
+    // Whole frames the receiving library dropped for a slow reader: neither the link nor parity.
+    LimitFigures slowReader = cleanRun();
+    slowReader.receivedFps = 17.4;
+    slowReader.framesLost = 60;
+    slowReader.droppedAtReceiver = 60;
+    const LimitVerdict sr = whoLimits(slowReader);
+    EXPECT_EQ(sr.who, Who::Receiver);
+    EXPECT_EQ(sr.figure, QStringLiteral("60 whole frames dropped before its reader took them"));
 
     // Short of the rate with CPU to spare: the link held the sender back.
     LimitFigures flowControl = cleanRun();
