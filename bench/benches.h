@@ -46,6 +46,8 @@ void runParityBench(const Options &options);
 void runReceiveBufferBench(const Options &options);
 // Raw 8192x8192 32-bit at 1 fps into a cold decoder over loopback, ten runs in a row.
 void runLargestBench(const Options &options);
+// How long zunEncode holds its encoder for 8192x8192 32-bit frames, on each transport.
+void runEncodeLockBench(const Options &options);
 // One multicast sender, eight receivers in namespaces of their own behind a bridge.
 void runFanOutBench(const Options &options);
 // All transports at once for options.minutes, in a network namespace of its own.

@@ -118,45 +118,52 @@ bool Encoder::encode(const uint8_t *pixels)
     return mShm ? encodeToMemory(pixels, meta) : encodeToNetwork(pixels, meta);
 }
 
+size_t Encoder::compressOrRaw(const uint8_t *pixels, FrameMeta &meta)
+{
+    if (meta.compressed) {
+        const size_t jpegSize = mCodec.compress(meta.format, pixels, mQuality);
+        if (jpegSize == 0)
+            return 0;
+        // A picture that does not shrink travels raw.
+        if (jpegSize <= maxPayloadSize(meta.format, true))
+            return jpegSize;
+        meta.compressed = false;
+    }
+    return byteSize(meta.format);
+}
+
 bool Encoder::encodeToMemory(const uint8_t *pixels, FrameMeta &meta)
 {
-    std::span<const uint8_t> payload;
-    if (meta.compressed) {
-        payload = mCodec.encode(meta.format, pixels, mQuality);
-        if (payload.empty())
-            return false;
-        // A picture that does not shrink travels raw.
-        if (payload.size() > maxPayloadSize(meta.format, true))
-            meta.compressed = false;
-    }
-    if (!meta.compressed)
-        payload = {pixels, byteSize(meta.format)};
+    const size_t size = compressOrRaw(pixels, meta);
+    if (size == 0)
+        return false;
     uint8_t *slot = mShm->beginFrame();
     if (!slot) {
         ++mDropped; // every slot held by readers
         return true;
     }
-    std::memcpy(slot, payload.data(), payload.size());
-    mShm->publishFrame(meta, uint32_t(payload.size()));
+    if (meta.compressed)
+        mCodec.writePayload(slot);
+    else
+        std::memcpy(slot, pixels, size);
+    mShm->publishFrame(meta, uint32_t(size));
     ++mSent;
-    mBytes += payload.size();
+    mBytes += size;
     return true;
 }
 
 bool Encoder::encodeToNetwork(const uint8_t *pixels, FrameMeta &meta)
 {
+    const size_t size = compressOrRaw(pixels, meta);
+    if (size == 0)
+        return false;
     EncodedFrame frame = mQueue.takeSpare();
     if (meta.compressed) {
-        const auto jpeg = mCodec.encode(meta.format, pixels, mQuality);
-        if (jpeg.empty())
-            return false;
-        if (jpeg.size() <= maxPayloadSize(meta.format, true))
-            frame.payload.assign(jpeg.begin(), jpeg.end());
-        else
-            meta.compressed = false;
+        frame.payload.resize(size);
+        mCodec.writePayload(frame.payload.data());
+    } else {
+        frame.payload.assign(pixels, pixels + size);
     }
-    if (!meta.compressed)
-        frame.payload.assign(pixels, pixels + byteSize(meta.format));
     frame.meta = meta;
     if (!mQueue.push(std::move(frame)))
         ++mDropped;

@@ -44,6 +44,9 @@ protected:
 private:
     Encoder() = default;
     bool openMemory(uint16_t port);
+    // The payload's size for meta, which turns raw where JPEG would not shrink the frame; 0
+    // when compression failed.
+    size_t compressOrRaw(const uint8_t *pixels, FrameMeta &meta);
     bool encodeToMemory(const uint8_t *pixels, FrameMeta &meta);
     bool encodeToNetwork(const uint8_t *pixels, FrameMeta &meta);
     void sendLoop(std::stop_token stop);
