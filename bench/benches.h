@@ -38,6 +38,8 @@ void printStreamRow(const char *mode, const StreamConfig &config, const StreamRe
 
 void runMemoryBench(const Options &options);
 void runNetworkBench(const Options &options);
+// TCP raw 1920x1080 against one plain TCP stream, and its latency at 30 fps.
+void runTcpBench(const Options &options);
 void runJpegBench(const Options &options);
 // Needs root (or CAP_NET_ADMIN) for its namespace and veth pair; says so and returns elsewhere.
 void runVethBench(const Options &options);
