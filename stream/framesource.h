@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace zun {
@@ -46,12 +49,39 @@ struct SourceContext {
     const std::atomic<bool> &adaptive;
 };
 
+// A frame the reader reads where its source keeps it, held there until this goes; it may
+// outlive its source.
+class PinnedFrame {
+public:
+    virtual ~PinnedFrame() = default;
+    virtual const FrameMeta &meta() const = 0;
+    virtual std::span<const uint8_t> payload() const = 0;
+};
+
 // Where a decoder's frames come from: a port followed on a thread of the source's own.
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
     // Any thread.
     virtual SourceCounters counters() const = 0;
+    // The next raw frame the source keeps for the reader instead of handing it to the sink;
+    // null when none waits. On the reader's calls, one at a time.
+    virtual std::unique_ptr<PinnedFrame> pinRaw() { return nullptr; }
 };
+
+// Where to listen: a port, and for UDP a multicast group to join instead of the stream's own
+// ("239.1.2.3" or "239.1.2.3@192.168.1.5").
+struct SourceAddress {
+    uint16_t port = 0;
+    std::optional<std::string> group;
+};
+
+// Whether a decoder of this protocol can be made.
+bool canReceive(uint32_t protocol);
+// Whether a source of this protocol can join this group: UDP, and a multicast address.
+bool canJoin(uint32_t protocol, const std::string &group);
+// Starts the context's monitor on where and follows it; null, with why in the monitor, when
+// that fails. A group is only given where canJoin holds.
+std::unique_ptr<FrameSource> openSource(uint32_t protocol, const SourceAddress &where, SourceContext context);
 
 } // namespace zun
