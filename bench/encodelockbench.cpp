@@ -15,14 +15,16 @@ namespace bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr uint16_t kPort = 25100;
 constexpr int kFrames = 6;
 
-double msSince(Clock::time_point start)
+// Milliseconds the call takes.
+template <class Call>
+double msOf(Call &&call)
 {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 double median(std::vector<double> values)
@@ -62,18 +64,14 @@ Held measure(uint32_t protocol, bool compressed, const StreamFormat &format, con
                 continue;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            const auto start = Clock::now();
-            zunSetDestFormat(encoder, &format, compressed, 15);
-            waits.push_back(msSince(start));
+            waits.push_back(msOf([&] { zunSetDestFormat(encoder, &format, compressed, 15); }));
             while (encoding && !done)
                 std::this_thread::yield();
         }
     });
     for (int i = 0; i < kFrames; ++i) {
         encoding = true;
-        const auto start = Clock::now();
-        held.ok = zunEncode(encoder, picture.data()) == 1;
-        encodes.push_back(msSince(start));
+        encodes.push_back(msOf([&] { held.ok = zunEncode(encoder, picture.data()) == 1; }));
         encoding = false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (!held.ok)
