@@ -1,6 +1,7 @@
 #include "decoder.h"
 
 #include "format.h"
+#include "sourcefactory.h"
 
 #include <algorithm>
 #include <utility>

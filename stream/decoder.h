@@ -16,6 +16,8 @@
 
 namespace zun {
 
+struct SourceAddress;
+
 // Decodes what its source receives into a read buffer; the reader locks one frame at a
 // time. Raw frames the source keeps (shared memory's) are not copied: the lock pins them.
 class Decoder : public Handle {

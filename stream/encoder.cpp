@@ -1,5 +1,6 @@
 #include "encoder.h"
 
+#include "destinationfactory.h"
 #include "format.h"
 
 #include <cstring>

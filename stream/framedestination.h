@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace zun {
@@ -40,8 +39,5 @@ public:
     // Percent of parity; false where the transport cannot lose pieces or percent is over 100.
     virtual bool setRedundancy(uint32_t) { return false; }
 };
-
-// Null for a protocol that cannot send. Shared memory sizes its slots for format.
-std::unique_ptr<FrameDestination> makeDestination(uint32_t protocol, const StreamFormat &format, uint32_t streamId);
 
 } // namespace zun

@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 namespace zun {
@@ -68,20 +66,5 @@ public:
     // null when none waits. On the reader's calls, one at a time.
     virtual std::unique_ptr<PinnedFrame> pinRaw() { return nullptr; }
 };
-
-// Where to listen: a port, and for UDP a multicast group to join instead of the stream's own
-// ("239.1.2.3" or "239.1.2.3@192.168.1.5").
-struct SourceAddress {
-    uint16_t port = 0;
-    std::optional<std::string> group;
-};
-
-// Whether a decoder of this protocol can be made.
-bool canReceive(uint32_t protocol);
-// Whether a source of this protocol can join this group: UDP, and a multicast address.
-bool canJoin(uint32_t protocol, const std::string &group);
-// Starts the context's monitor on where and follows it; null, with why in the monitor, when
-// that fails. A group is only given where canJoin holds.
-std::unique_ptr<FrameSource> openSource(uint32_t protocol, const SourceAddress &where, SourceContext context);
 
 } // namespace zun

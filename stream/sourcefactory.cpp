@@ -1,4 +1,4 @@
-#include "framesource.h"
+#include "sourcefactory.h"
 
 #include "memoryfollower.h"
 #include "networksource.h"

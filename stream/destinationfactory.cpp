@@ -1,4 +1,4 @@
-#include "framedestination.h"
+#include "destinationfactory.h"
 
 #include "memorydestination.h"
 #include "queueddestination.h"
