@@ -45,7 +45,7 @@ public:
     virtual bool setPacingRate(uint64_t) { return false; }
     // Bytes that may leave at once, 0 for the default; false where the transport paces itself.
     virtual bool setPacingBurst(uint64_t) { return false; }
-    // Before the first send, on the encoder's thread.
+    // Before the first send, on its destination's thread.
     void setWatch(SendWatch watch) { mWatch = std::move(watch); }
     // Share of parity added to each frame, in percent (0 to 100); false where the transport
     // cannot lose pieces. Any thread.
