@@ -1,6 +1,6 @@
 // How long zunEncode holds its encoder for the largest frame, 8192x8192 32-bit, raw and JPEG, on
-// each transport: the call's own time, and how long a zunSetDestFormat made meanwhile from a
-// second thread waits for it.
+// each transport with a decoder listening: the call's own time, and how long a zunSetDestFormat
+// made meanwhile from a second thread waits for it.
 
 #include "benches.h"
 #include "picture.h"
@@ -46,12 +46,20 @@ struct Held {
 Held measure(uint32_t protocol, bool compressed, const StreamFormat &format, const std::vector<uint8_t> &picture)
 {
     Held held;
+    // A decoder listens, so that a TCP encoder is connected and copies its frames.
+    const uint32_t decoder = zunGetDecoder(protocol, &format);
     const uint32_t encoder = zunGetEncoder(protocol, &format);
-    if (!encoder || !zunSetDestFormat(encoder, &format, compressed, 15)
-        || !zunSetDestAddress(encoder, "127.0.0.1", kPort)) {
+    if (!decoder || !encoder || !zunSetSourceAddress(decoder, kPort)
+        || !zunSetDestFormat(encoder, &format, compressed, 15) || !zunSetDestAddress(encoder, "127.0.0.1", kPort)) {
         zunDeleteEncoder(encoder);
+        zunDeleteDecoder(decoder);
         return held;
     }
+    ZunStatus status{};
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (zunGetStatus(encoder, &status) && status.state != ZUN_STATE_SENDING
+           && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::vector<double> encodes;
     std::vector<double> waits;
     std::atomic<bool> encoding{false};
@@ -80,6 +88,7 @@ Held measure(uint32_t protocol, bool compressed, const StreamFormat &format, con
     done = true;
     changer.join();
     zunDeleteEncoder(encoder);
+    zunDeleteDecoder(decoder);
     held.encodeMedianMs = median(encodes);
     held.encodeMaxMs = *std::max_element(encodes.begin(), encodes.end());
     held.waitMedianMs = median(waits);
