@@ -38,6 +38,8 @@ void printStreamRow(const char *mode, const StreamConfig &config, const StreamRe
 
 void runMemoryBench(const Options &options);
 void runNetworkBench(const Options &options);
+// TCP raw 1920x1080 against one plain TCP stream, and its latency at 30 fps.
+void runTcpBench(const Options &options);
 void runJpegBench(const Options &options);
 // Needs root (or CAP_NET_ADMIN) for its namespace and veth pair; says so and returns elsewhere.
 void runVethBench(const Options &options);
@@ -46,6 +48,8 @@ void runParityBench(const Options &options);
 void runReceiveBufferBench(const Options &options);
 // Raw 8192x8192 32-bit at 1 fps into a cold decoder over loopback, ten runs in a row.
 void runLargestBench(const Options &options);
+// How long zunEncode holds its encoder for 8192x8192 32-bit frames, on each transport.
+void runEncodeLockBench(const Options &options);
 // One multicast sender, eight receivers in namespaces of their own behind a bridge.
 void runFanOutBench(const Options &options);
 // All transports at once for options.minutes, in a network namespace of its own.

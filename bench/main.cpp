@@ -1,7 +1,8 @@
 // zunbench: frames per second, MB/s, drops and latency through the library's transports,
 // printed next to this machine's limits measured in the same run.
 //
-//   zunbench [--seconds S] [--rounds N] [--only memory|network|jpeg|parity|veth|rcvbuf|largest|fanout|soak]
+//   zunbench [--seconds S] [--rounds N]
+//            [--only memory|network|tcp|jpeg|parity|veth|rcvbuf|largest|encodelock|fanout|soak]
 //            [--minutes M]
 //   (each run S seconds, default 2; best of N, default 3; the soak M minutes, default 1;
 //   memory, network, jpeg and parity by default)
@@ -123,12 +124,16 @@ int main(int argc, char **argv)
         bench::runMemoryBench(options);
     if (only.empty() || only == "network")
         bench::runNetworkBench(options);
+    if (only == "tcp")
+        bench::runTcpBench(options);
     if (only.empty() || only == "jpeg")
         bench::runJpegBench(options);
     if (only == "veth")
         bench::runVethBench(options);
     if (only == "largest")
         bench::runLargestBench(options);
+    if (only == "encodelock")
+        bench::runEncodeLockBench(options);
     if (only == "fanout")
         bench::runFanOutBench(options);
     if (only == "soak")

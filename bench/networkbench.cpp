@@ -177,4 +177,34 @@ void runNetworkBench(const Options &options)
     }
 }
 
+// Raw 1920x1080 over TCP against one plain TCP stream, rounds interleaved with the plain stream
+// so that both see the same machine; and the latency at 30 frames a second.
+void runTcpBench(const Options &options)
+{
+    const StreamFormat format{1920, 1080, 1, 1};
+    const auto picture = linePicture(format, 400);
+    StreamConfig config;
+    config.protocol = ZUN_PROTOCOL_TCP;
+    config.port = kPort;
+    config.format = format;
+    config.seconds = options.seconds;
+    double plain = 0;
+    StreamResult windowed, flatOut, paced;
+    for (int round = 0; round < options.rounds; ++round) {
+        plain = std::max(plain, tcpLimit(options.seconds));
+        keepBest(windowed, runPipelined(config, picture, 2));
+        keepBest(flatOut, runPipelined(config, picture, 0));
+        keepBest(paced, runPaced(config, picture, 30));
+    }
+    std::printf("\nRemote (TCP) raw 1920x1080 over loopback, best of %d; one plain TCP stream %.0f MB/s\n",
+                options.rounds, plain / 1e6);
+    printStreamHeader();
+    char ratio[64];
+    std::snprintf(ratio, sizeof ratio, "%.2f of plain TCP", plain > 0 ? windowed.imageMBps * 1e6 / plain : 0);
+    printStreamRow("window 2", config, windowed, ratio);
+    std::snprintf(ratio, sizeof ratio, "%.2f of plain TCP", plain > 0 ? flatOut.imageMBps * 1e6 / plain : 0);
+    printStreamRow("flat out", config, flatOut, ratio);
+    printStreamRow("paced 30", config, paced, "");
+}
+
 } // namespace bench

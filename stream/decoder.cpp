@@ -1,53 +1,19 @@
 #include "decoder.h"
 
 #include "format.h"
-#include "memoryfollower.h"
-#include "networksource.h"
-#include "transport/destinationaddress.h"
-#include "transport/networktransport.h"
-#include "transport/udp/udpreceiver.h"
-
-#include <arpa/inet.h>
+#include "sourcefactory.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 namespace zun {
-
-namespace {
-
-const char *transportName(uint32_t protocol)
-{
-    switch (protocol) {
-    case ZUN_PROTOCOL_UDP: return "udp";
-    case ZUN_PROTOCOL_TCP: return "tcp";
-    default: return "memory";
-    }
-}
-
-const char *unitNoun(uint32_t protocol)
-{
-    switch (protocol) {
-    case ZUN_PROTOCOL_UDP: return "datagrams";
-    case ZUN_PROTOCOL_TCP: return "messages";
-    default: return "slots";
-    }
-}
-
-bool isMulticast(const in_addr &address)
-{
-    return (ntohl(address.s_addr) & 0xF0000000u) == 0xE0000000u;
-}
-
-} // namespace
 
 Decoder::Decoder(const StreamFormat &requested) : mMonitor(requested) {}
 
 std::shared_ptr<Decoder> Decoder::make(uint32_t protocol, const StreamFormat &requested)
 {
     // Tried now so that an unknown protocol is refused here, not at the port.
-    if (protocol != ZUN_PROTOCOL_MEMORY && !makeNetworkReceiver(protocol))
+    if (!canReceive(protocol))
         return nullptr;
     std::shared_ptr<Decoder> decoder(new Decoder(requested));
     decoder->mProtocol = protocol;
@@ -83,67 +49,33 @@ void Decoder::retireSource()
             return;
         mRetired += mSource->counters();
         old = std::move(mSource);
-        mFollower = nullptr;
     }
     // Its thread stops here, outside the lock that stats takes.
     old.reset();
-}
-
-void Decoder::installSource(std::unique_ptr<FrameSource> source, MemoryFollower *follower)
-{
-    std::lock_guard lock(mSourceMutex);
-    mSource = std::move(source);
-    mFollower = follower;
 }
 
 bool Decoder::setSource(uint32_t port)
 {
     if (port == 0 || port > 65535)
         return false;
-    if (mProtocol != ZUN_PROTOCOL_MEMORY)
-        return listenOnNetwork(uint16_t(port), makeNetworkReceiver(mProtocol));
-    retireSource();
-    mMonitor.start(portText("memory", uint16_t(port)), unitNoun(mProtocol));
-    auto follower = std::make_unique<MemoryFollower>(uint16_t(port), context());
-    MemoryFollower *raw = follower.get();
-    installSource(std::move(follower), raw);
-    return true;
+    return follow({uint16_t(port), std::nullopt});
 }
 
 bool Decoder::setSourceGroup(const std::string &group, uint32_t port)
 {
-    if (mProtocol != ZUN_PROTOCOL_UDP || port == 0 || port > 65535)
+    if (port == 0 || port > 65535 || !canJoin(mProtocol, group))
         return false;
-    const auto parsed = DestinationAddress::parse(group);
-    const auto address = parsed ? parsed->numericHost() : std::nullopt;
-    if (!address || !isMulticast(*address))
-        return false;
-    if (parsed->interface && !UdpReceiver::isLocalAddress(*parsed->interface)) {
-        retireSource();
-        mMonitor.start(portText("udp", uint16_t(port)), unitNoun(mProtocol));
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &*parsed->interface, text, sizeof text);
-        mMonitor.fail(ENODEV, std::string("no interface of this host has address ") + text);
-        return false;
-    }
-    auto receiver = std::make_unique<UdpReceiver>();
-    receiver->setGroup(*address, parsed->interface);
-    return listenOnNetwork(uint16_t(port), std::move(receiver));
+    return follow({uint16_t(port), group});
 }
 
-bool Decoder::listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver)
+bool Decoder::follow(const SourceAddress &where)
 {
-    // The old source goes first, so its port is free for the new one.
     retireSource();
-    mMonitor.start(portText(transportName(mProtocol), port), unitNoun(mProtocol));
-    if (!receiver || !receiver->listen(port)) {
-        const int error = errno;
-        mMonitor.fail(error, errorText(error));
+    auto source = openSource(mProtocol, where, context());
+    if (!source)
         return false;
-    }
-    if (const std::string problem = receiver->listenProblem(); !problem.empty())
-        mMonitor.warn(problem);
-    installSource(std::make_unique<NetworkSource>(std::move(receiver), context()), nullptr);
+    std::lock_guard lock(mSourceMutex);
+    mSource = std::move(source);
     return true;
 }
 
@@ -157,9 +89,7 @@ void Decoder::releaseLocked()
 {
     if (!mLocked)
         return;
-    if (mLockedReader)
-        mLockedReader->unpin(mLockedSlot, ShmReader::kLockBank);
-    mLockedReader.reset();
+    mLockedPin.reset();
     mBuffer.recycle(std::move(mLockedFrame));
     mLocked = false;
 }
@@ -167,23 +97,22 @@ void Decoder::releaseLocked()
 const uint8_t *Decoder::lock()
 {
     std::lock_guard lock(mMutex);
-    if (mLocked)
-        return mLockedFrame ? mLockedFrame->pixels.data() : mLockedSlot.payload;
-    if (auto frame = mBuffer.pop()) {
-        mInfo = {frame->meta, frame->carriedBytes};
-        mLockedFrame = std::move(frame);
-    } else if (auto raw = mFollower ? mFollower->pinRaw() : std::nullopt) {
-        mInfo = {raw->slot.meta, raw->slot.payloadSize};
-        mMonitor.formatSeen(raw->slot.meta.format);
-        mLockedSlot = raw->slot;
-        mLockedReader = std::move(raw->reader);
-    } else {
-        return nullptr;
+    if (!mLocked) {
+        if (auto frame = mBuffer.pop()) {
+            mInfo = {frame->meta, frame->carriedBytes};
+            mLockedFrame = std::move(frame);
+        } else if (auto pinned = mSource ? mSource->pinRaw() : nullptr) {
+            mInfo = {pinned->meta(), uint32_t(pinned->payload().size())};
+            mMonitor.formatSeen(pinned->meta().format);
+            mLockedPin = std::move(pinned);
+        } else {
+            return nullptr;
+        }
+        mLocked = true;
+        ++mDelivered;
+        mBytes += mInfo.carriedBytes;
     }
-    mLocked = true;
-    ++mDelivered;
-    mBytes += mInfo.carriedBytes;
-    return mLockedFrame ? mLockedFrame->pixels.data() : mLockedSlot.payload;
+    return mLockedFrame ? mLockedFrame->pixels.data() : mLockedPin->payload().data();
 }
 
 bool Decoder::unlock()

@@ -5,7 +5,6 @@
 #include "jpegcodec.h"
 #include "readbuffer.h"
 #include "sourcemonitor.h"
-#include "transport/memory/shmreader.h"
 #include "zunVidStreamLib2.h"
 
 #include <atomic>
@@ -17,11 +16,10 @@
 
 namespace zun {
 
-class MemoryFollower;
-class NetworkReceiver;
+struct SourceAddress;
 
 // Decodes what its source receives into a read buffer; the reader locks one frame at a
-// time. Raw frames from shared memory are not copied: the lock pins their slot.
+// time. Raw frames the source keeps (shared memory's) are not copied: the lock pins them.
 class Decoder : public Handle {
 public:
     static std::shared_ptr<Decoder> make(uint32_t protocol, const StreamFormat &requested);
@@ -52,12 +50,12 @@ protected:
 private:
     explicit Decoder(const StreamFormat &requested);
     SourceContext context();
-    bool listenOnNetwork(uint16_t port, std::unique_ptr<NetworkReceiver> receiver);
+    // The old source goes first, so its port is free for the new one.
+    bool follow(const SourceAddress &where);
     // Stops the current source; what it counted stays in the totals.
     void retireSource();
     // Of the current source and those it replaced.
     SourceCounters sourceCounters() const;
-    void installSource(std::unique_ptr<FrameSource> source, MemoryFollower *follower);
     void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *rawPayload);
     void releaseLocked();
 
@@ -70,15 +68,13 @@ private:
     mutable std::mutex mMutex; // what the reader's calls share with the source's thread
     bool mLocked = false;
     std::unique_ptr<DecodedFrame> mLockedFrame;
-    std::shared_ptr<ShmReader> mLockedReader;
-    ShmReader::Pinned mLockedSlot;
+    std::unique_ptr<PinnedFrame> mLockedPin;
     Info mInfo;
 
     // Changed by the calls that change the decoder; read by stats, which never waits for them.
     mutable std::mutex mSourceMutex;
     std::unique_ptr<FrameSource> mSource;
-    MemoryFollower *mFollower = nullptr; // mSource, when it follows shared memory
-    SourceCounters mRetired;              // of sources replaced
+    SourceCounters mRetired; // of sources replaced
 
     std::atomic<uint64_t> mDelivered{0};
     std::atomic<uint64_t> mBytes{0};

@@ -1,10 +1,8 @@
 #include "encoder.h"
 
+#include "destinationfactory.h"
 #include "format.h"
-#include "transport/networktransport.h"
-#include "transport/memory/shmwriter.h"
 
-#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -15,15 +13,12 @@ std::shared_ptr<Encoder> Encoder::make(uint32_t protocol, const StreamFormat &fo
     if (!isValidFormat(format))
         return nullptr;
     std::shared_ptr<Encoder> encoder(new Encoder);
-    encoder->mProtocol = protocol;
     encoder->mFormat = format;
-    if (protocol != ZUN_PROTOCOL_MEMORY) {
-        encoder->mNetwork = makeNetworkSender(protocol);
-        if (!encoder->mNetwork)
-            return nullptr;
-    }
     std::random_device random;
     encoder->mStreamId = random();
+    encoder->mDestination = makeDestination(protocol, format, encoder->mStreamId);
+    if (!encoder->mDestination)
+        return nullptr;
     return encoder;
 }
 
@@ -34,20 +29,16 @@ Encoder::~Encoder()
 
 void Encoder::release()
 {
-    if (mThread.joinable()) {
-        mThread.request_stop();
-        mThread.join();
-    }
-    mShm.reset();
-    std::unique_ptr<NetworkSender> network;
+    std::unique_ptr<FrameDestination> destination;
     {
-        std::lock_guard lock(mNetworkMutex);
-        if (!mNetwork)
+        std::lock_guard lock(mDestinationMutex);
+        if (!mDestination)
             return;
-        mReplacedWhenReleased = mNetwork->framesReplaced();
-        network = std::move(mNetwork);
+        mCountedWhenReleased = mDestination->counters();
+        mStatusWhenReleased = mDestination->status();
+        destination = std::move(mDestination);
     }
-    // Its thread stops and its socket closes here, not under the lock the readers take.
+    // Its thread stops and its socket or segment closes here, not under the lock the readers take.
 }
 
 bool Encoder::setFormat(const StreamFormat &format, bool compressed, uint32_t level)
@@ -58,26 +49,9 @@ bool Encoder::setFormat(const StreamFormat &format, bool compressed, uint32_t le
     mFormat = format;
     mCompressed = compressed;
     mQuality = JpegCodec::qualityForLevel(level);
-    // A segment made for smaller frames is made again; its readers follow.
-    if (mShm && mShm->capacity() < maxPayloadSize(format, true)) {
-        mShm.reset();
-        mHaveDestination = openMemory(mPort);
-    }
+    if (!mDestination->setFormat(format))
+        mHaveDestination = false;
     return true;
-}
-
-bool Encoder::openMemory(uint16_t port)
-{
-    ShmWriter::OpenResult result{};
-    mShm = ShmWriter::open(port, maxPayloadSize(mFormat, true), mStreamId, result);
-    const int error = errno;
-    const std::string where = portText("memory", port);
-    mMemoryStatus.restart(ZUN_STATE_SENDING);
-    if (result == ShmWriter::OpenResult::PortTaken)
-        mMemoryStatus.fail(EBUSY, where + ": held by another encoder");
-    else if (!mShm)
-        mMemoryStatus.fail(error, where + ": " + errorText(error));
-    return mShm != nullptr;
 }
 
 bool Encoder::setDestination(const std::string &address, uint32_t port)
@@ -85,23 +59,8 @@ bool Encoder::setDestination(const std::string &address, uint32_t port)
     if (port == 0 || port > 65535)
         return false;
     std::lock_guard lock(mMutex);
-    if (mProtocol == ZUN_PROTOCOL_MEMORY) {
-        if (mShm && mPort == port)
-            return true;
-        mShm.reset();
-        mPort = uint16_t(port);
-        mHaveDestination = openMemory(mPort);
-        return mHaveDestination;
-    }
-    if (!mNetwork->setDestination(address, uint16_t(port))) {
-        mHaveDestination = false;
-        return false;
-    }
-    mPort = uint16_t(port);
-    mHaveDestination = true;
-    if (!mThread.joinable())
-        mThread = std::jthread([this](std::stop_token stop) { sendLoop(stop); });
-    return true;
+    mHaveDestination = mDestination->setDestination(address, uint16_t(port));
+    return mHaveDestination;
 }
 
 bool Encoder::encode(const uint8_t *pixels)
@@ -115,102 +74,66 @@ bool Encoder::encode(const uint8_t *pixels)
     meta.compressed = mCompressed;
     meta.streamId = mStreamId;
     meta.frameNumber = mFrameNumber++;
-    return mShm ? encodeToMemory(pixels, meta) : encodeToNetwork(pixels, meta);
+    const size_t size = compressOrRaw(pixels, meta);
+    if (size == 0)
+        return false;
+    uint8_t *room = mDestination->reserve(size);
+    if (!room)
+        return true; // dropped, and counted so, by the destination
+    if (meta.compressed)
+        mCodec.writePayload(room);
+    else
+        std::memcpy(room, pixels, size);
+    mDestination->commit(meta);
+    return true;
 }
 
-bool Encoder::encodeToMemory(const uint8_t *pixels, FrameMeta &meta)
+size_t Encoder::compressOrRaw(const uint8_t *pixels, FrameMeta &meta)
 {
-    std::span<const uint8_t> payload;
     if (meta.compressed) {
-        payload = mCodec.encode(meta.format, pixels, mQuality);
-        if (payload.empty())
-            return false;
+        const size_t jpegSize = mCodec.compress(meta.format, pixels, mQuality);
+        if (jpegSize == 0)
+            return 0;
         // A picture that does not shrink travels raw.
-        if (payload.size() > maxPayloadSize(meta.format, true))
-            meta.compressed = false;
+        if (jpegSize <= maxPayloadSize(meta.format, true))
+            return jpegSize;
+        meta.compressed = false;
     }
-    if (!meta.compressed)
-        payload = {pixels, byteSize(meta.format)};
-    uint8_t *slot = mShm->beginFrame();
-    if (!slot) {
-        ++mDropped; // every slot held by readers
-        return true;
-    }
-    std::memcpy(slot, payload.data(), payload.size());
-    mShm->publishFrame(meta, uint32_t(payload.size()));
-    ++mSent;
-    mBytes += payload.size();
-    return true;
-}
-
-bool Encoder::encodeToNetwork(const uint8_t *pixels, FrameMeta &meta)
-{
-    EncodedFrame frame = mQueue.takeSpare();
-    if (meta.compressed) {
-        const auto jpeg = mCodec.encode(meta.format, pixels, mQuality);
-        if (jpeg.empty())
-            return false;
-        if (jpeg.size() <= maxPayloadSize(meta.format, true))
-            frame.payload.assign(jpeg.begin(), jpeg.end());
-        else
-            meta.compressed = false;
-    }
-    if (!meta.compressed)
-        frame.payload.assign(pixels, pixels + byteSize(meta.format));
-    frame.meta = meta;
-    if (!mQueue.push(std::move(frame)))
-        ++mDropped;
-    return true;
+    return byteSize(meta.format);
 }
 
 bool Encoder::setPacingRate(uint64_t bytesPerSecond)
 {
-    std::lock_guard lock(mNetworkMutex);
-    return mNetwork && mNetwork->setPacingRate(bytesPerSecond);
+    std::lock_guard lock(mDestinationMutex);
+    return mDestination && mDestination->setPacingRate(bytesPerSecond);
 }
 
 bool Encoder::setPacingBurst(uint64_t bytes)
 {
-    std::lock_guard lock(mNetworkMutex);
-    return mNetwork && mNetwork->setPacingBurst(bytes);
-}
-
-void Encoder::sendLoop(std::stop_token stop)
-{
-    mNetwork->setWatch({stop, [this] { return mQueue.waiting(); }});
-    while (auto frame = mQueue.pop(stop)) {
-        if (mNetwork->send(frame->meta, frame->payload)) {
-            ++mSent;
-            mBytes += frame->payload.size();
-        } else {
-            ++mDropped;
-        }
-        mQueue.recycle(std::move(*frame));
-    }
+    std::lock_guard lock(mDestinationMutex);
+    return mDestination && mDestination->setPacingBurst(bytes);
 }
 
 bool Encoder::setRedundancy(uint32_t percent)
 {
-    std::lock_guard lock(mNetworkMutex);
-    if (mProtocol != ZUN_PROTOCOL_UDP || percent > 100 || !mNetwork)
-        return false;
-    mNetwork->setRedundancy(percent);
-    return true;
+    std::lock_guard lock(mDestinationMutex);
+    return mDestination && mDestination->setRedundancy(percent);
 }
 
 ZunStatus Encoder::status() const
 {
-    std::lock_guard lock(mNetworkMutex);
-    return mNetwork ? mNetwork->status() : mMemoryStatus.snapshot();
+    std::lock_guard lock(mDestinationMutex);
+    return mDestination ? mDestination->status() : mStatusWhenReleased;
 }
 
 ZunStreamStats Encoder::stats() const
 {
+    std::lock_guard lock(mDestinationMutex);
+    const DestinationCounters counted = mDestination ? mDestination->counters() : mCountedWhenReleased;
     ZunStreamStats stats{};
-    stats.framesSent = mSent.load();
-    std::lock_guard lock(mNetworkMutex);
-    stats.framesDropped = mDropped.load() + (mNetwork ? mNetwork->framesReplaced() : mReplacedWhenReleased);
-    stats.bytesTransferred = mBytes.load();
+    stats.framesSent = counted.sent;
+    stats.framesDropped = counted.dropped;
+    stats.bytesTransferred = counted.bytes;
     return stats;
 }
 

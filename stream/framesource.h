@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -46,12 +47,24 @@ struct SourceContext {
     const std::atomic<bool> &adaptive;
 };
 
+// A frame the reader reads where its source keeps it, held there until this goes; it may
+// outlive its source.
+class PinnedFrame {
+public:
+    virtual ~PinnedFrame() = default;
+    virtual const FrameMeta &meta() const = 0;
+    virtual std::span<const uint8_t> payload() const = 0;
+};
+
 // Where a decoder's frames come from: a port followed on a thread of the source's own.
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
     // Any thread.
     virtual SourceCounters counters() const = 0;
+    // The next raw frame the source keeps for the reader instead of handing it to the sink;
+    // null when none waits. On the reader's calls, one at a time.
+    virtual std::unique_ptr<PinnedFrame> pinRaw() { return nullptr; }
 };
 
 } // namespace zun

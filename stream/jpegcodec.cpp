@@ -151,11 +151,10 @@ bool JpegCodec::encodeStrip(StripCoder &coder, const StreamFormat &format, const
                        TJFLAG_NOREALLOC) == 0;
 }
 
-std::span<const uint8_t> JpegCodec::encode(const StreamFormat &format, const uint8_t *pixels,
-                                           int quality, uint32_t strips)
+size_t JpegCodec::compress(const StreamFormat &format, const uint8_t *pixels, int quality, uint32_t strips)
 {
     if (!isValidFormat(format) || !pixels || pixelFormatFor(format.depth) < 0)
-        return {};
+        return 0;
     mStrips = planStrips(format, strips ? strips : stripCountFor(format));
     if (format.depth == kDepthRgb565)
         mWide.resize(size_t(format.width) * format.height * 3);
@@ -163,17 +162,31 @@ std::span<const uint8_t> JpegCodec::encode(const StreamFormat &format, const uin
         return encodeStrip(*mCoders[i], format, mStrips[i], pixels, quality);
     });
     if (!ok)
-        return {};
+        return 0;
     size_t offset = stripIndexSize(mStrips.size());
     for (size_t i = 0; i < mStrips.size(); ++i) {
         mStrips[i].offset = offset;
         mStrips[i].size = mCoders[i]->size;
         offset += mStrips[i].size;
     }
-    mPayload.resize(offset);
-    writeStripIndex(mStrips, mPayload.data());
+    return offset;
+}
+
+void JpegCodec::writePayload(uint8_t *out) const
+{
+    writeStripIndex(mStrips, out);
     for (size_t i = 0; i < mStrips.size(); ++i)
-        std::memcpy(mPayload.data() + mStrips[i].offset, mCoders[i]->jpeg.get(), mStrips[i].size);
+        std::memcpy(out + mStrips[i].offset, mCoders[i]->jpeg.get(), mStrips[i].size);
+}
+
+std::span<const uint8_t> JpegCodec::encode(const StreamFormat &format, const uint8_t *pixels,
+                                           int quality, uint32_t strips)
+{
+    const size_t size = compress(format, pixels, quality, strips);
+    if (size == 0)
+        return {};
+    mPayload.resize(size);
+    writePayload(mPayload.data());
     return mPayload;
 }
 

@@ -33,8 +33,12 @@ public:
     // The strips a frame of this format is cut into on this machine.
     static uint32_t stripCountFor(const StreamFormat &format);
 
-    // The striped payload (JpegLayout::kStrips), valid until the next call on this codec;
-    // empty on failure. `strips` 0 chooses the count from the format and the cores.
+    // Codes the frame's strips; the size of their striped payload (JpegLayout::kStrips), 0 on
+    // failure. `strips` 0 chooses the count from the format and the cores.
+    size_t compress(const StreamFormat &format, const uint8_t *pixels, int quality, uint32_t strips = 0);
+    // Puts the payload the last compress made together at out, which has room for its size.
+    void writePayload(uint8_t *out) const;
+    // compress and writePayload into a buffer of the codec's, valid until the next call on it.
     std::span<const uint8_t> encode(const StreamFormat &format, const uint8_t *pixels, int quality,
                                     uint32_t strips = 0);
     // Decodes a payload of the given layout into out (byteSize(format) bytes). False unless

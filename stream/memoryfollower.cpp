@@ -10,6 +10,26 @@ constexpr auto kAttachRetry = std::chrono::milliseconds(5);
 constexpr auto kFrameWait = std::chrono::milliseconds(20);
 constexpr auto kUnlinkCheck = std::chrono::milliseconds(100);
 constexpr auto kDrainTime = std::chrono::seconds(1);
+
+// Keeps the mapping while the slot is pinned, after the follower too.
+class PinnedSlot : public PinnedFrame {
+public:
+    PinnedSlot(std::shared_ptr<ShmReader> reader, const ShmReader::Pinned &slot)
+        : mReader(std::move(reader)), mSlot(slot)
+    {
+    }
+    ~PinnedSlot() override { mReader->unpin(mSlot, ShmReader::kLockBank); }
+    PinnedSlot(const PinnedSlot &) = delete;
+    PinnedSlot &operator=(const PinnedSlot &) = delete;
+
+    const FrameMeta &meta() const override { return mSlot.meta; }
+    std::span<const uint8_t> payload() const override { return {mSlot.payload, mSlot.payloadSize}; }
+
+private:
+    std::shared_ptr<ShmReader> mReader;
+    ShmReader::Pinned mSlot;
+};
+
 } // namespace
 
 MemoryFollower::MemoryFollower(uint16_t port, SourceContext context)
@@ -32,16 +52,16 @@ void MemoryFollower::takeCounts(ShmReader::Cursor &cursor)
     mRejected += std::exchange(cursor.rejected, 0);
 }
 
-std::optional<MemoryFollower::Raw> MemoryFollower::pinRaw()
+std::unique_ptr<PinnedFrame> MemoryFollower::pinRaw()
 {
     std::lock_guard lock(mMutex);
     if (!mReader)
-        return std::nullopt;
+        return nullptr;
     auto pinned = mReader->pinNext(mRawCursor, false, mContext.adaptive, ShmReader::kLockBank);
     takeCounts(mRawCursor);
     if (!pinned)
-        return std::nullopt;
-    return Raw{mReader, *pinned};
+        return nullptr;
+    return std::make_unique<PinnedSlot>(mReader, *pinned);
 }
 
 void MemoryFollower::pause(std::stop_token stop, std::chrono::milliseconds time)

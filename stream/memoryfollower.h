@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace zun {
@@ -18,13 +17,8 @@ class MemoryFollower : public FrameSource {
 public:
     MemoryFollower(uint16_t port, SourceContext context);
     SourceCounters counters() const override;
-
-    struct Raw {
-        std::shared_ptr<ShmReader> reader; // keeps the mapping while the slot is pinned
-        ShmReader::Pinned slot;
-    };
-    // The reader's next raw frame, pinned in the lock bank; nullopt when none waits.
-    std::optional<Raw> pinRaw();
+    // The reader's next raw frame, pinned in its slot in the lock bank.
+    std::unique_ptr<PinnedFrame> pinRaw() override;
 
 private:
     void run(std::stop_token stop, std::shared_ptr<ShmReader> reader);

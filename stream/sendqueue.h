@@ -12,7 +12,7 @@
 
 namespace zun {
 
-// Frames waiting for an encoder's sending thread: at most two; when the link cannot keep
+// Frames waiting for a destination's sending thread: at most two; when the link cannot keep
 // up the oldest is dropped, so memory stays bounded. Sent frames' buffers are reused.
 class SendQueue {
 public:

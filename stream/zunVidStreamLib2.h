@@ -9,9 +9,11 @@
  *
  * Threads: every entry point may be called from any thread, also on one handle from several
  * threads at once. Calls that change a handle (zunSetDest*, zunSetSource*, zunSetAdaptiveBuffer,
- * zunEncode, zunLock/UnlockReadBuffer, zunDelete*) wait for each other on that handle, for a
- * few milliseconds at most; the readers of state (zunGetRecv*, zunGetStreamStats,
- * zunGetStatus) never wait for them. Calls on different handles never wait for each other.
+ * zunEncode, zunLock/UnlockReadBuffer, zunDelete*) wait for each other on that handle: for a
+ * few milliseconds at most, except behind zunEncode, which holds its encoder while it copies or
+ * compresses the frame (for an 8192x8192 32-bit frame, tens to hundreds of milliseconds).
+ * The readers of state (zunGetRecv*, zunGetStreamStats, zunGetStatus) never wait for
+ * them. Calls on different handles never wait for each other.
  * Each entry point below names its rule.
  */
 #ifndef ZUNVIDSTREAMLIB2_H
@@ -173,7 +175,8 @@ ZUN_API int32_t zunSetDestAddress(uint32_t encoder, const char *address, uint32_
 
 /* Copies or compresses one frame of the current format before it returns; sending happens on
  * the encoder's own thread. Returns 1, or 0 for a bad handle, a null pointer or no
- * destination yet. Any thread; waits for other changing calls on this encoder. */
+ * destination yet. Any thread; waits for other changing calls on this encoder, and they wait
+ * for its copy or compression. */
 ZUN_API int32_t zunEncode(uint32_t encoder, const void *pixels);
 
 /* Protocol 1 only: spreads each frame's datagrams over time at bytes_per_second instead of

@@ -1,20 +1,9 @@
 #include "transport/networktransport.h"
 
 #include "transport/tcp/tcpreceiver.h"
-#include "transport/tcp/tcpsender.h"
 #include "transport/udp/udpreceiver.h"
-#include "transport/udp/udpsender.h"
 
 namespace zun {
-
-std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol)
-{
-    switch (protocol) {
-    case ZUN_PROTOCOL_UDP: return std::make_unique<UdpSender>();
-    case ZUN_PROTOCOL_TCP: return std::make_unique<TcpSender>();
-    default: return nullptr;
-    }
-}
 
 std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t protocol)
 {

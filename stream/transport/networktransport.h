@@ -30,8 +30,8 @@ struct SendWatch {
     std::function<bool()> newerWaiting = [] { return false; };
 };
 
-// Sends whole frames over the network. Used on the encoder's own thread, except
-// setDestination and the pacing settings, which run on the caller's and must not wait on the network.
+// Sends whole frames over the network, one at a time, on its destination's thread; except
+// setDestination and the settings, which run on the caller's and must not wait on the network.
 class NetworkSender {
 public:
     virtual ~NetworkSender() = default;
@@ -40,18 +40,16 @@ public:
     virtual bool setDestination(const std::string &address, uint16_t port) = 0;
     // Sends one frame, or drops it (returning false) when the link is not ready.
     virtual bool send(const FrameMeta &meta, std::span<const uint8_t> payload) = 0;
-    // Frames send took but later gave up for a newer one (a full link); any thread.
-    virtual uint64_t framesReplaced() const { return 0; }
     // Bytes per second for each frame, 0 for the default; false where the transport paces
     // itself (TCP's flow control).
     virtual bool setPacingRate(uint64_t) { return false; }
     // Bytes that may leave at once, 0 for the default; false where the transport paces itself.
     virtual bool setPacingBurst(uint64_t) { return false; }
-    // Before the first send, on the encoder's thread.
+    // Before the first send, on its destination's thread.
     void setWatch(SendWatch watch) { mWatch = std::move(watch); }
-    // Share of parity added to each frame, in percent, where the transport can lose pieces;
-    // any thread.
-    virtual void setRedundancy(uint32_t) {}
+    // Share of parity added to each frame, in percent (0 to 100); false where the transport
+    // cannot lose pieces. Any thread.
+    virtual bool setRedundancy(uint32_t) { return false; }
 
 protected:
     Status &report() { return mStatus; }
@@ -85,7 +83,6 @@ public:
 };
 
 // nullptr for a protocol that is not a network transport.
-std::unique_ptr<NetworkSender> makeNetworkSender(uint32_t protocol);
 std::unique_ptr<NetworkReceiver> makeNetworkReceiver(uint32_t protocol);
 
 } // namespace zun

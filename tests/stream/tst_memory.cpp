@@ -34,7 +34,19 @@ enum Port : uint32_t {
     kDeleteLocked = 20091,
     kLeftBehind = 20092,
     kFrameInfo = 20093,
+    kMovedAway = 20094, // and 20095
 };
+
+// Twenty more frames go out with none dropped: no slot is left held.
+void expectTwentyMoreSent(Encoder &encoder, const StreamFormat &format, uint64_t sentBefore)
+{
+    for (int i = 0; i < 20; ++i)
+        encoder.encode(zuntest::makeFrame(format, 0).data());
+    ZunStreamStats sent{};
+    zunGetStreamStats(encoder.handle(), &sent);
+    EXPECT_EQ(sent.framesDropped, 0u);
+    EXPECT_EQ(sent.framesSent, sentBefore + 20);
+}
 
 TEST(Memory, FrameOnChannelNArrivesThereAndNotOnNPlusOne)
 {
@@ -375,12 +387,29 @@ TEST(Memory, DeletingADecoderWithAFrameLockedReleasesIt)
         encoder.encode(zuntest::makeFrame(format, 0).data());
         ASSERT_NE(decoder.waitLock(), nullptr);
     } // each leaves a pin behind unless delete releases it
-    for (int i = 0; i < 20; ++i)
-        encoder.encode(zuntest::makeFrame(format, 0).data());
-    ZunStreamStats sent{};
-    zunGetStreamStats(encoder.handle(), &sent);
-    EXPECT_EQ(sent.framesDropped, 0u);
-    EXPECT_EQ(sent.framesSent, 28u);
+    expectTwentyMoreSent(encoder, format, 8);
+}
+
+// A locked raw frame keeps its mapping, and so its pixels, after its decoder has moved to
+// another port; the unlock after the move leaves no slot held.
+TEST(Memory, LockedFrameOutlivesItsSourceAndIsReleasedByUnlock)
+{
+    const StreamFormat format{64, 48, 1, 1};
+    Encoder encoder(format, kMovedAway);
+    Decoder decoder(kMovedAway);
+    for (uint32_t round = 0; round < 8; ++round) {
+        ASSERT_EQ(zunSetSourceAddress(decoder.handle(), kMovedAway), 1);
+        std::this_thread::sleep_for(10ms);
+        encoder.encode(zuntest::makeFrame(format, round).data());
+        const uint8_t *locked = decoder.waitLock();
+        ASSERT_NE(locked, nullptr) << round;
+        const uint32_t number = decoder.frameNumber(); // this round's or, joining late, the last one's
+        ASSERT_EQ(zunSetSourceAddress(decoder.handle(), kMovedAway + 1), 1);
+        EXPECT_TRUE(zuntest::frameMatches(format, false, number, locked)) << round;
+        EXPECT_EQ(zunLockReadBuffer(decoder.handle(), 0), locked) << "the lock held across the move";
+        decoder.unlock();
+    }
+    expectTwentyMoreSent(encoder, format, 8);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace zuntest {
@@ -47,6 +48,16 @@ std::vector<uint8_t> datagram(const zun::WireHeader &header, const std::vector<u
     header.write(bytes);
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     return bytes;
+}
+
+bool send(zun::FrameDestination &destination, const zun::FrameMeta &meta, std::span<const uint8_t> payload)
+{
+    uint8_t *room = destination.reserve(payload.size());
+    if (!room)
+        return false;
+    std::copy(payload.begin(), payload.end(), room);
+    destination.commit(meta);
+    return true;
 }
 
 bool receiveWithin(zun::NetworkReceiver &receiver, zun::EncodedFrame &frame,

@@ -2,11 +2,13 @@
 
 #include "format.h"
 #include "frame.h"
+#include "framedestination.h"
 #include "transport/networktransport.h"
 #include "transport/wireheader.h"
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace zuntest {
@@ -17,6 +19,9 @@ zun::FrameMeta meta(StreamFormat format, uint32_t frameNumber, bool compressed =
                     uint32_t streamId = 0x1234abcd);
 std::vector<uint8_t> datagram(const zun::WireHeader &header, const std::vector<uint8_t> &payload);
 zun::WireHeader header(const zun::FrameMeta &meta, uint32_t total, uint32_t offset, uint32_t length);
+
+// Copies the payload into the room the destination gives and commits it; false when it gave none.
+bool send(zun::FrameDestination &destination, const zun::FrameMeta &meta, std::span<const uint8_t> payload);
 
 // Calls receive until a frame comes or the time is up.
 bool receiveWithin(zun::NetworkReceiver &receiver, zun::EncodedFrame &frame,

@@ -62,71 +62,51 @@ TcpSender::~TcpSender()
 
 bool TcpSender::setDestination(const std::string &address, uint16_t port)
 {
-    const bool ok = setDestinationReporting(mResolver, report(), "tcp", address, port,
-                                            ZUN_STATE_CONNECTING);
+    const bool ok = setDestinationReporting(mResolver, mStatus, "tcp", address, port, ZUN_STATE_CONNECTING);
     wake();
     return ok;
 }
 
-bool TcpSender::send(const FrameMeta &meta, std::span<const uint8_t> payload)
+uint8_t *TcpSender::reserve(size_t size)
 {
-    if (!mConnected.load() || payload.empty() || payload.size() > UINT32_MAX)
-        return false;
+    if (!mConnected.load() || size == 0 || size > UINT32_MAX) {
+        ++mDropped;
+        mStaging.pending = false;
+        return nullptr;
+    }
+    mStaging.payload.resize(size);
+    mStaging.pending = true;
+    return mStaging.payload.data();
+}
+
+void TcpSender::commit(const FrameMeta &meta)
+{
+    if (!mStaging.pending)
+        return;
     WireHeader header;
     header.meta = meta;
-    header.totalLength = uint32_t(payload.size());
+    header.totalLength = uint32_t(mStaging.payload.size());
     header.pieceOffset = 0;
     header.pieceLength = header.totalLength;
-    std::array<uint8_t, WireHeader::kSize> headerBytes;
-    header.write(headerBytes);
-
-    {
-        std::lock_guard lock(mMutex);
-        if (mLink != Link::Up)
-            return false;
-        // Straight to the socket only when nothing older waits, so frames keep their order.
-        if (!mInFlight.pending && !mQueued.pending) {
-            // Room for one whole frame in the socket lets an idle link take it in one call;
-            // more would only queue stale frames in the kernel on a slow link.
-            const size_t wanted = WireHeader::kSize + payload.size();
-            if (wanted > mSendBuffer) {
-                const int size = int(std::min<size_t>(wanted, 64u << 20));
-                if (setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
-                    setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-                mSendBuffer = wanted;
-            }
-            // An idle link takes the frame straight from the caller's memory; only what the
-            // socket cannot take now is copied for the thread to finish.
-            const ssize_t n = writeFrom(mSocket.get(), headerBytes.data(), payload.data(), payload.size(), 0);
-            if (n < 0) {
-                wake(); // the thread notices the broken connection and reconnects
-                return false;
-            }
-            if (size_t(n) == wanted)
-                return true;
-            mInFlight.header = headerBytes;
-            mInFlight.payload.assign(payload.begin(), payload.end());
-            mInFlight.written = size_t(n);
-            mInFlight.pending = true;
-            wake();
-            return true;
-        }
-    }
-    // The link is busy: the frame waits, replacing any older one still waiting.
-    mStaging.header = headerBytes;
-    mStaging.payload.assign(payload.begin(), payload.end());
+    header.write(mStaging.header);
     mStaging.written = 0;
-    mStaging.pending = true;
     {
         std::lock_guard lock(mMutex);
-        if (mLink != Link::Up)
-            return false;
-        if (mQueued.pending)
-            ++mReplaced;
+        if (mLink != Link::Up || mQueued.pending)
+            ++mDropped; // not connected any more, or the frame waiting gives way
+        if (mLink != Link::Up) {
+            mStaging.pending = false;
+            return;
+        }
         std::swap(mQueued, mStaging);
     }
+    mStaging.pending = false;
     wake();
-    return true;
+}
+
+DestinationCounters TcpSender::counters() const
+{
+    return {mSent.load(), mDropped.load(), mBytes.load()};
 }
 
 void TcpSender::wake()
@@ -148,7 +128,7 @@ void TcpSender::run(std::stop_token stop)
         }
         if (target.state != mSeenState) {
             mSeenState = target.state;
-            reportTarget(report(), "tcp", mResolver, target, ZUN_STATE_CONNECTING);
+            reportTarget(mStatus, "tcp", mResolver, target, ZUN_STATE_CONNECTING);
         }
         if (mLink == Link::Down && target.state == DestinationResolver::State::Ready
             && now >= mNextAttemptNs)
@@ -161,7 +141,7 @@ void TcpSender::run(std::stop_token stop)
         pollfd fds[2] = {{mWake.get(), POLLIN, 0}, {mSocket.get(), 0, 0}};
         {
             std::lock_guard lock(mMutex);
-            if (mLink == Link::Connecting || (mLink == Link::Up && mInFlight.pending))
+            if (mLink == Link::Connecting || (mLink == Link::Up && (mInFlight.pending || mQueued.pending)))
                 fds[1].events = POLLOUT;
             else if (mLink == Link::Up)
                 fds[1].events = POLLIN; // idle: only the peer closing or resetting shows
@@ -193,8 +173,8 @@ void TcpSender::run(std::stop_token stop)
         if (!broken)
             broken = !writeSome();
         if (broken) {
-            report().setState(ZUN_STATE_CONNECTING);
-            report().problem(ZUN_LOG_WARNING, ECONNRESET, mTargetText + ": connection lost, retrying");
+            mStatus.setState(ZUN_STATE_CONNECTING);
+            mStatus.problem(ZUN_LOG_WARNING, ECONNRESET, mTargetText + ": connection lost, retrying");
             drop(now);
         }
     }
@@ -204,27 +184,35 @@ void TcpSender::run(std::stop_token stop)
 bool TcpSender::writeSome()
 {
     for (;;) {
-        {
-            std::lock_guard lock(mMutex);
-            if (!mInFlight.pending)
-                return true;
-        }
         Message &m = mInFlight;
+        if (!m.pending) {
+            std::lock_guard lock(mMutex);
+            if (!mQueued.pending)
+                return true;
+            std::swap(mInFlight, mQueued);
+            mQueued.pending = false;
+        }
+        if (m.written == 0) {
+            // Room for one whole frame in the socket lets an idle link take it in one call;
+            // more would only queue stale frames in the kernel on a slow link.
+            const size_t wanted = WireHeader::kSize + m.payload.size();
+            if (wanted > mSendBuffer) {
+                const int size = int(std::min<size_t>(wanted, 64u << 20));
+                if (setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0)
+                    setsockopt(mSocket.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+                mSendBuffer = wanted;
+            }
+        }
         const ssize_t n = writeFrom(mSocket.get(), m.header.data(), m.payload.data(), m.payload.size(), m.written);
         if (n < 0)
             return false;
         m.written += size_t(n);
         if (m.written < WireHeader::kSize + m.payload.size())
             return true;
-        std::lock_guard lock(mMutex);
         m.pending = false;
         m.written = 0;
-        // The waiting frame takes the link before the lock is let go, so a send meanwhile
-        // cannot overtake it.
-        if (mQueued.pending) {
-            std::swap(mInFlight, mQueued);
-            mQueued.pending = false;
-        }
+        ++mSent;
+        mBytes += m.payload.size();
     }
 }
 
@@ -268,14 +256,14 @@ void TcpSender::finishConnect(uint64_t nowNs)
         mLink = Link::Up;
         mConnected = true;
     }
-    report().restart(ZUN_STATE_SENDING);
-    report().note(ZUN_LOG_INFO, mTargetText + ": connected");
+    mStatus.restart(ZUN_STATE_SENDING);
+    mStatus.note(ZUN_LOG_INFO, mTargetText + ": connected");
 }
 
 void TcpSender::retrying(int error)
 {
-    report().setState(ZUN_STATE_CONNECTING);
-    report().problem(ZUN_LOG_WARNING, error, mTargetText + ": " + errorText(error) + ", retrying");
+    mStatus.setState(ZUN_STATE_CONNECTING);
+    mStatus.problem(ZUN_LOG_WARNING, error, mTargetText + ": " + errorText(error) + ", retrying");
 }
 
 void TcpSender::drop(uint64_t nowNs)
@@ -285,6 +273,7 @@ void TcpSender::drop(uint64_t nowNs)
     mSocket.reset();
     mLink = Link::Down;
     mConnected = false;
+    mDropped += uint64_t(mInFlight.pending) + uint64_t(mQueued.pending);
     mInFlight.pending = false;
     mInFlight.written = 0;
     mQueued.pending = false;

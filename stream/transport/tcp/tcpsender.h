@@ -1,7 +1,8 @@
 #pragma once
 
+#include "framedestination.h"
+#include "status.h"
 #include "transport/destinationresolver.h"
-#include "transport/networktransport.h"
 #include "transport/socketfd.h"
 #include "transport/wireheader.h"
 
@@ -14,10 +15,10 @@
 
 namespace zun {
 
-// Streams frames over one TCP connection that a thread of its own makes and remakes in
-// the background. send never waits: it drops the frame while not connected, and while
-// the socket is full the newest frame replaces the one waiting.
-class TcpSender : public NetworkSender {
+// Streams frames over one TCP connection that a thread of its own makes, remakes and writes
+// to. Nothing waits on the network: while not connected a frame is dropped before it is
+// copied, and while the link is busy the newest frame waits, replacing the one waiting.
+class TcpSender : public FrameDestination {
 public:
     static constexpr uint64_t kRetryNs = 200'000'000;
     static constexpr uint64_t kConnectTimeoutNs = 2'000'000'000;
@@ -26,11 +27,12 @@ public:
     ~TcpSender() override;
 
     bool setDestination(const std::string &address, uint16_t port) override;
-    bool send(const FrameMeta &meta, std::span<const uint8_t> payload) override;
+    uint8_t *reserve(size_t size) override;
+    void commit(const FrameMeta &meta) override;
+    ZunStatus status() const override { return mStatus.snapshot(); }
+    DestinationCounters counters() const override;
 
     bool connected() const { return mConnected.load(); }
-    // Frames replaced while waiting for a full socket.
-    uint64_t framesReplaced() const override { return mReplaced.load(); }
 
 private:
     struct Message {
@@ -50,21 +52,23 @@ private:
     void retrying(int error);
     void wake();
 
+    Status mStatus;
     DestinationResolver mResolver;
     SocketFd mWake; // eventfd
     std::mutex mMutex;
-    // Changed by the thread only, under mMutex; send reads them under it.
+    // Changed by the thread only, under mMutex; commit reads mLink under it.
     SocketFd mSocket;
     Link mLink = Link::Down;
-    // Whoever sets mInFlight.pending (under mMutex) is the only writer to the socket until
-    // it is cleared: send while it is clear, the thread while it is set. The thread writes
-    // without the lock, so a send never waits for the kernel to take a frame.
+    // The thread's: the frame being written, without the lock, so commit never waits for the
+    // kernel to take a frame.
     Message mInFlight;
-    Message mQueued;      // guarded by mMutex
-    size_t mSendBuffer = 0; // guarded by mMutex: the frame size the socket's buffer is sized for
-    Message mStaging;     // send's own: a frame is copied here outside the lock
+    Message mQueued;        // guarded by mMutex: the newest frame, next to go
+    Message mStaging;       // filled between reserve and commit, outside the lock
+    size_t mSendBuffer = 0; // the frame size the socket's buffer is sized for
     std::atomic<bool> mConnected{false};
-    std::atomic<uint64_t> mReplaced{0};
+    std::atomic<uint64_t> mSent{0};
+    std::atomic<uint64_t> mDropped{0};
+    std::atomic<uint64_t> mBytes{0};
 
     // The thread's own.
     uint64_t mGeneration = 0;

@@ -40,7 +40,7 @@ public:
     // header with landsInZone); counted like add().
     Result addLanded(const WireHeader &header, uint64_t nowNs);
     bool landsInZone(const WireHeader &header) const;
-    // Moves out the frame the last add() completed; frame's old payload buffer is reused.
+    // Moves out the frame the last add() or addLanded() completed; frame's old payload buffer is reused.
     void take(EncodedFrame &frame);
     // Gives a payload buffer back for reuse.
     void recycle(std::vector<uint8_t> &&buffer);

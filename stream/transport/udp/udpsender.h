@@ -28,7 +28,11 @@ public:
     bool setPacingRate(uint64_t bytesPerSecond) override;
     bool setPacingBurst(uint64_t bytes) override;
     // Percent of parity (0 to 100, 0: none); any thread.
-    void setRedundancy(uint32_t percent) override { mRedundancy = std::min<uint32_t>(percent, 100); }
+    bool setRedundancy(uint32_t percent) override
+    {
+        mRedundancy = std::min<uint32_t>(percent, 100);
+        return true;
+    }
 
     // Frame bytes per data datagram on the current path; 0 before the first send. With
     // parity on, pieces leave room for the longer header of the parity pieces.
