@@ -129,7 +129,7 @@ FanOutResult runFanOut(const FanOutSetup &setup)
             std::this_thread::sleep_for(std::chrono::nanoseconds(due - now));
         meta.frameNumber = uint32_t(n + 1);
         meta.sendTimeNs = zun::monotonicNowNs();
-        if (meta.sendTimeNs >= stallUntilNs && firstAfterStall == 0)
+        if (meta.sendTimeNs >= stallUntilNs + uint64_t(setup.catchUpSeconds * 1e9) && firstAfterStall == 0)
             firstAfterStall = meta.frameNumber;
         sender.send(meta, payload);
         ++result.sent;

@@ -19,12 +19,16 @@ struct FanOutSetup {
     int lossPercent = 1;     // dropped at random on each receiver's side (nftables)
     int stalledReceiver = 0; // reads nothing for stallSeconds from a third into the run; -1: none
     double stallSeconds = 2;
+    // Frames count as after the stall from this long after it: the socket buffer the stall filled
+    // takes about that to drain, and what overflowed meanwhile is the stall's, not a failure to
+    // get the stream again.
+    double catchUpSeconds = 0.5;
     uint16_t port = 24560;
 };
 
 struct ReceiverTally {
     uint64_t delivered = 0;
-    uint64_t deliveredAfterStall = 0; // frames sent after the stall ended
+    uint64_t deliveredAfterStall = 0; // frames sent after the stall ended and the catch-up time
     uint64_t repaired = 0;
     uint64_t incomplete = 0;
     uint64_t droppedOnFullBuffer = 0; // datagrams, by the kernel

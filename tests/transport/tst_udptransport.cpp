@@ -848,10 +848,11 @@ TEST(Veth, FourMulticastReceiversBehindABridgeGetTheStreamWhileOneStalls)
     ASSERT_EQ(r.receivers.size(), 4u);
     for (int i = 0; i < setup.receivers; ++i) {
         const netkit::ReceiverTally &t = r.receivers[size_t(i)];
-        std::printf("[ figures  ] receiver %d%s: %llu of %llu frames, %llu repaired, %llu of %llu after the stall\n", i,
-                    i == setup.stalledReceiver ? " (stalled)" : "", (unsigned long long)t.delivered,
-                    (unsigned long long)r.sent, (unsigned long long)t.repaired,
-                    (unsigned long long)t.deliveredAfterStall, (unsigned long long)r.sentAfterStall);
+        std::printf("[ figures  ] receiver %d%s: %llu of %llu frames, %llu repaired, %llu of %llu after the stall, "
+                    "%llu datagrams overflowed\n", i, i == setup.stalledReceiver ? " (stalled)" : "",
+                    (unsigned long long)t.delivered, (unsigned long long)r.sent, (unsigned long long)t.repaired,
+                    (unsigned long long)t.deliveredAfterStall, (unsigned long long)r.sentAfterStall,
+                    (unsigned long long)t.droppedOnFullBuffer);
         EXPECT_GT(t.repaired, 0u) << "nothing to repair: the loss rule took no datagram";
         if (i == setup.stalledReceiver)
             EXPECT_GE(t.deliveredAfterStall * 10, r.sentAfterStall * 9) << "the stalled receiver did not catch up";
