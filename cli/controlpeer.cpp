@@ -115,8 +115,10 @@ std::optional<control::Message> ControlPeer::nextLine()
 {
     const qsizetype end = mBuffer.indexOf('\n');
     if (end < 0) {
-        if (mBuffer.size() > control::kLineLimit)
+        if (mBuffer.size() > control::kLineLimit) {
             mProblem = QStringLiteral("a line past %1 KiB").arg(control::kLineLimit / 1024);
+            mBrokeProtocol = true;
+        }
         return std::nullopt;
     }
     const QByteArray line = mBuffer.left(end + 1);
@@ -124,6 +126,7 @@ std::optional<control::Message> ControlPeer::nextLine()
     control::ParsedLine parsed = control::parseControlLine(line);
     if (!parsed.message) {
         mProblem = parsed.error;
+        mBrokeProtocol = true;
         return std::nullopt;
     }
     return parsed.message;

@@ -43,6 +43,8 @@ public:
     // Whether the peer closed, broke the protocol or the socket failed; problem() says which.
     bool broken() const { return !mProblem.isEmpty(); }
     QString problem() const { return mProblem; }
+    // Broken by what the peer sent, not by the peer leaving or the socket failing.
+    bool brokeProtocol() const { return mBrokeProtocol; }
     // Silent for kSilenceEnds: the test it belongs to ends.
     bool silent() const { return Clock::now() - mLastHeard >= kSilenceEnds; }
 
@@ -54,6 +56,7 @@ private:
     QString mPeerAddress;
     QByteArray mBuffer;
     QString mProblem;
+    bool mBrokeProtocol = false;
     Clock::time_point mLastHeard = Clock::now();
     Clock::time_point mLastSent = Clock::now();
 };

@@ -163,7 +163,7 @@ std::optional<TestSettings> ControlServer::advance(Pending &p)
     }
     if (p.peer->broken()) {
         // A protocol error gets its one line; a peer that just left gets nothing.
-        if (!p.peer->problem().startsWith(QLatin1String("the ")))
+        if (p.peer->brokeProtocol())
             refuse(p, QStringLiteral("refused"), QStringLiteral("refused: ") + p.peer->problem());
         else
             p.peer.reset();

@@ -27,15 +27,6 @@ TestSettings trialSettings(TestSettings s, const SweepPoint &point, double secon
     return s;
 }
 
-CpuShare cpuOf(const QJsonObject &o)
-{
-    CpuShare cpu;
-    cpu.cpuSeconds = o.value(QLatin1String("cpu_seconds")).toDouble();
-    cpu.ofOneCore = o.value(QLatin1String("cpu_core")).toDouble();
-    cpu.ofMachine = o.value(QLatin1String("cpu_machine")).toDouble();
-    return cpu;
-}
-
 } // namespace
 
 int runSweep(const Options &o, const TestSettings &settings, const std::optional<QByteArray> &key)
@@ -78,8 +69,8 @@ int runSweep(const Options &o, const TestSettings &settings, const std::optional
         if (!r.value(QLatin1String("latency_p99_ms")).isNull())
             f.p99LatencyMs = r.value(QLatin1String("latency_p99_ms")).toDouble();
         f.damaged = uint64_t(r.value(QLatin1String("damaged")).toDouble());
-        f.senderCpu = cpuOf(outcome.sender);
-        f.receiverCpu = cpuOf(r);
+        f.senderCpu = testreport::cpuOf(outcome.sender);
+        f.receiverCpu = testreport::cpuOf(r);
         return f;
     });
     text(QStringLiteral("searching the highest %1 that %2 carries, %3 s a trial").arg(*o.sweep, o.hosts.front()).arg(o.trialSeconds));

@@ -14,15 +14,6 @@ double number(const QJsonObject &o, const char *field)
     return o.value(QLatin1String(field)).toDouble();
 }
 
-CpuShare cpuOf(const QJsonObject &o)
-{
-    CpuShare cpu;
-    cpu.cpuSeconds = number(o, "cpu_seconds");
-    cpu.ofOneCore = number(o, "cpu_core");
-    cpu.ofMachine = number(o, "cpu_machine");
-    return cpu;
-}
-
 QString percent(double share)
 {
     return QStringLiteral("%1%").arg(share * 100, 0, 'f', 0);
@@ -53,6 +44,22 @@ QString latencyOf(const QJsonObject &r)
 } // namespace
 
 namespace testreport {
+
+void putCpu(QJsonObject &figures, const CpuShare &cpu)
+{
+    figures[QStringLiteral("cpu_seconds")] = cpu.cpuSeconds;
+    figures[QStringLiteral("cpu_core")] = cpu.ofOneCore;
+    figures[QStringLiteral("cpu_machine")] = cpu.ofMachine;
+}
+
+CpuShare cpuOf(const QJsonObject &figures)
+{
+    CpuShare cpu;
+    cpu.cpuSeconds = number(figures, "cpu_seconds");
+    cpu.ofOneCore = number(figures, "cpu_core");
+    cpu.ofMachine = number(figures, "cpu_machine");
+    return cpu;
+}
 
 QString header()
 {

@@ -24,6 +24,10 @@ struct TestOutcome {
 // The lines and JSON events of `zunstream test`, from the figures both ends send as JSON (those
 // of send and recv, with "cpu_core", "cpu_machine" and "cpu_seconds").
 namespace testreport {
+// An end's CPU share as its figures carry it, and back.
+void putCpu(QJsonObject &figures, const CpuShare &cpu);
+CpuShare cpuOf(const QJsonObject &figures);
+
 QString header();
 // One interval: the sender's figures and one receiver's, on a line.
 QString intervalLine(const QJsonObject &sender, const QJsonObject &receiver, const QString &receiverName);

@@ -8,6 +8,7 @@
 #include "stopsignal.h"
 #include "testoptions.h"
 #include "testpicture.h"
+#include "testreport.h"
 #include "thresholds.h"
 
 #include <algorithm>
@@ -17,13 +18,6 @@ namespace {
 
 // Frames still on their way when the sender says it is done.
 constexpr int kLateFramesMs = 300;
-
-void putCpu(QJsonObject &o, const CpuShare &cpu)
-{
-    o[QStringLiteral("cpu_seconds")] = cpu.cpuSeconds;
-    o[QStringLiteral("cpu_core")] = cpu.ofOneCore;
-    o[QStringLiteral("cpu_machine")] = cpu.ofMachine;
-}
 
 } // namespace
 
@@ -105,7 +99,7 @@ QJsonObject TestRun::run(const Hooks &hooks)
     };
     auto tell = [&](QJsonObject figures) {
         figures[QStringLiteral("side")] = mSending ? QStringLiteral("sender") : QStringLiteral("receiver");
-        putCpu(figures, cpu.interval());
+        testreport::putCpu(figures, cpu.interval());
         for (ControlPeer *peer : mPeers)
             peer->send(control::message(QStringLiteral("interval"), {{QStringLiteral("figures"), figures}}));
         if (hooks.ownInterval)
@@ -137,7 +131,7 @@ QJsonObject TestRun::run(const Hooks &hooks)
         summary = jsonreport::recvSummary(total, failures);
     }
     summary[QStringLiteral("side")] = mSending ? QStringLiteral("sender") : QStringLiteral("receiver");
-    putCpu(summary, cpu.total());
+    testreport::putCpu(summary, cpu.total());
     for (ControlPeer *peer : mPeers)
         peer->send(control::message(QStringLiteral("result"), {{QStringLiteral("summary"), summary}}));
     return summary;
