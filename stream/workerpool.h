@@ -32,7 +32,8 @@ public:
     // returns when all have returned. Safe from any thread, any number at once.
     void run(uint32_t count, const std::function<void(uint32_t)> &task);
     // Hands in task(0) .. task(count - 1) for the workers alone and returns at once; the
-    // thread that finishes the last task then calls done. Sets run in the order handed in.
+    // thread that finishes the last task then calls done. Sets run in the order handed in;
+    // a pool of no workers never runs them.
     void post(uint32_t count, std::function<void(uint32_t)> task, std::function<void()> done);
 
 private:
