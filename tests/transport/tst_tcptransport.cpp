@@ -177,6 +177,85 @@ TEST(TcpStream, SenderBeforeReceiverAndReceiverRestartedMidFrame)
     }
 }
 
+// The receiver waits for large pieces of a large frame before it reads; a frame's last bytes,
+// a small payload after its header, and the next frame must not wait behind that mark. A
+// piece held back would only be read when the receiver looks at a quiet connection, a
+// quarter of the stall time later.
+TEST(TcpStream, FramesOfEverySizeAfterALargeOneAreNotHeldBack)
+{
+    zun::TcpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(25000));
+    RawTcp peer(25000);
+    ASSERT_TRUE(peer.connected());
+    const StreamFormat hd{1920, 1080, zun::kDepthRgb32, 1};
+    const size_t big = zun::byteSize(hd);
+    const std::vector<size_t> sizes{big, 100, 1536 * 1024, 1, big, 44};
+    std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> frames;
+    for (const size_t size : sizes)
+        frames.emplace_back(zuntest::meta(hd, uint32_t(frames.size() + 1), size != big),
+                            zuntest::pattern(size, uint32_t(frames.size() + 1)));
+    constexpr auto kPause = 20ms; // lets the receiver read what came before
+    std::atomic<size_t> received{0};
+    std::thread writing([&] {
+        for (size_t i = 0; i < frames.size(); ++i) {
+            while (received < i)
+                std::this_thread::sleep_for(1ms);
+            const auto whole = message(frames[i].first, frames[i].second);
+            const auto payloadAt = whole.begin() + ptrdiff_t(zun::WireHeader::kSize);
+            const auto tailAt = whole.end() - ptrdiff_t(std::min<size_t>(frames[i].second.size(), 1000) / 2);
+            peer.write({whole.begin(), payloadAt});
+            std::this_thread::sleep_for(kPause);
+            peer.write({payloadAt, tailAt});
+            std::this_thread::sleep_for(kPause);
+            peer.write({tailAt, whole.end()});
+        }
+    });
+    const auto heldBack = std::chrono::milliseconds(zun::TcpReceiver::kStallNs / 4 / 1000000);
+    for (const auto &[meta, payload] : frames) {
+        zun::EncodedFrame got;
+        const bool arrived = zuntest::receiveWithin(receiver, got, heldBack + 2 * kPause);
+        EXPECT_TRUE(arrived) << payload.size() << " bytes";
+        if (!arrived)
+            break;
+        expectFrame(got, meta, payload);
+        ++received;
+    }
+    received = frames.size();
+    writing.join();
+}
+
+// Bytes that trickle in below the mark must count as progress: only a peer that sends
+// nothing for the stall time is a stalled one.
+TEST(TcpRobustness, APeerTricklingAFrameIsNotTakenForStalled)
+{
+    zun::TcpReceiver receiver;
+    ASSERT_TRUE(receiver.listen(25001));
+    RawTcp peer(25001);
+    ASSERT_TRUE(peer.connected());
+    const StreamFormat f{320, 240, zun::kDepthRgb32, 1};
+    const auto meta = zuntest::meta(f, 1);
+    const auto payload = zuntest::pattern(zun::byteSize(f), 5);
+    const auto whole = message(meta, payload);
+    const auto slowUntil = std::chrono::steady_clock::now() + std::chrono::nanoseconds(zun::TcpReceiver::kStallNs) + 500ms;
+    std::thread writing([&] {
+        size_t at = whole.size() / 2;
+        peer.write({whole.begin(), whole.begin() + ptrdiff_t(at)});
+        while (std::chrono::steady_clock::now() < slowUntil) {
+            std::this_thread::sleep_for(300ms);
+            peer.write({whole[at]});
+            ++at;
+        }
+        peer.write({whole.begin() + ptrdiff_t(at), whole.end()});
+    });
+    zun::EncodedFrame got;
+    const bool arrived = zuntest::receiveWithin(receiver, got, std::chrono::milliseconds(zun::TcpReceiver::kStallNs / 1000000) + 3000ms);
+    writing.join();
+    ASSERT_TRUE(arrived);
+    expectFrame(got, meta, payload);
+    EXPECT_EQ(receiver.counters().framesIncomplete, 0u);
+    EXPECT_EQ(receiver.connectionCount(), 1u);
+}
+
 TEST(TcpRobustness, BadPeersAreClosedWhileAGoodSenderStreams)
 {
     zun::TcpReceiver receiver;

@@ -27,6 +27,11 @@ public:
     void take(EncodedFrame &frame);
     // Some bytes of a message have arrived, not all.
     bool midMessage() const { return mHeaderHave > 0; }
+    // Bytes of the payload in progress not yet committed; 0 while a header is awaited.
+    size_t payloadAwaited() const
+    {
+        return mHeaderHave < WireHeader::kSize ? 0 : mHeader.totalLength - mPayloadHave;
+    }
 
 private:
     std::array<uint8_t, WireHeader::kSize> mHeaderBytes{};

@@ -28,12 +28,15 @@ private:
         TcpMessageReader reader;
         uint64_t lastProgressNs = 0;
         bool delivered = false; // has sent a whole frame
+        int lowWater = 1;       // bytes queued before epoll reports the socket readable
+        int lowWaterCap = 1;
     };
     enum class ReadResult { More, Frame, Closed };
 
     void acceptAll(uint64_t nowNs);
     bool makeRoom();
     ReadResult readFrom(Connection &connection, uint64_t nowNs);
+    static void setLowWater(Connection &connection, size_t bytes);
     void close(size_t index);
     void closeStalled(uint64_t nowNs);
 
