@@ -24,11 +24,6 @@ constexpr int kReceiveBuffer = 128 << 20;
 // Set by the benchmark and tests: what receivers get from then on, as where
 // net.core.rmem_max is this and the process may not exceed it; 0: off.
 std::atomic<int> gReceiveBufferCeiling{0};
-// Below this a pause of the reassembling thread of a few milliseconds, which two busy cores
-// give it, overflows the socket at the rate of raw 1080p.
-constexpr int kDrainBelow = 4 << 20;
-// Tens of milliseconds of raw 1080p.
-constexpr size_t kDrainRing = 8 << 20;
 constexpr int kDatagramsPerTimeCheck = 64;
 // How far a receiver that has a frame ready reads on looking for a newer one.
 constexpr int kMaxCatchUpDatagrams = 512;
@@ -82,7 +77,6 @@ void UdpReceiver::setGroup(in_addr group, std::optional<in_addr> interface)
 
 bool UdpReceiver::listen(uint16_t port)
 {
-    mDrain.reset();
     mSocket.reset();
     if (port == 0)
         return false;
@@ -112,18 +106,7 @@ bool UdpReceiver::listen(uint16_t port)
         errno = error;
         return false;
     }
-    chooseDrain();
     return true;
-}
-
-void UdpReceiver::chooseDrain()
-{
-    // A large buffer rides out the pauses itself, and its datagrams land in their frames
-    // straight from the socket, with no copy on the way.
-    if (mReceiveBufferBytes >= kDrainBelow || !mSocket.valid())
-        mDrain.reset();
-    else if (!mDrain)
-        mDrain = std::make_unique<SocketDrain>(mSocket.get(), mDrainRingBytes ? mDrainRingBytes : kDrainRing);
 }
 
 bool UdpReceiver::isLocalAddress(in_addr address)
@@ -215,20 +198,11 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
             return false;
         if (!drained)
             continue;
-        if (!waitForDatagrams(std::min<uint64_t>(deadline - now, 1'000'000'000)))
+        pollfd pfd{mSocket.get(), POLLIN, 0};
+        const int waitMs = int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 1000));
+        if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR)
             return false;
     }
-}
-
-bool UdpReceiver::waitForDatagrams(uint64_t timeoutNs)
-{
-    if (mDrain) {
-        mDrain->wait(timeoutNs);
-        return true;
-    }
-    pollfd pfd{mSocket.get(), POLLIN, 0};
-    const int waitMs = int((timeoutNs + 999999) / 1000000);
-    return ::poll(&pfd, 1, waitMs) >= 0 || errno == EINTR;
 }
 
 bool UdpReceiver::cameLate(const FrameMeta &meta)
@@ -273,7 +247,7 @@ void UdpReceiver::keepCompleted()
 
 bool UdpReceiver::readOne()
 {
-    const auto onDatagram = [this](const DatagramReader::Outcome &outcome) {
+    return mReader.read(mSocket.get(), mReassembler, mFrom, [this](const DatagramReader::Outcome &outcome) {
         switch (outcome.result) {
         case FrameReassembler::Result::Completed:
             keepCompleted();
@@ -284,19 +258,7 @@ bool UdpReceiver::readOne()
         default:
             break;
         }
-    };
-    if (!mDrain)
-        return mReader.read(mSocket.get(), mReassembler, mFrom, onDatagram);
-    SocketDrain::Message message;
-    if (!mDrain->peek(message))
-        return false;
-    mFrom = message.from;
-    if (message.truncated)
-        onDatagram({FrameReassembler::Result::Rejected, "length does not match its header"});
-    else
-        mReader.take(message.bytes, message.segment, mReassembler, onDatagram);
-    mDrain->pop();
-    return true;
+    });
 }
 
 void UdpReceiver::noteRejected(const char *reason)
@@ -316,22 +278,10 @@ std::string UdpReceiver::lastRejection() const
 
 std::string UdpReceiver::lossDetail() const
 {
-    const uint64_t inKernel = mDrain ? mDrain->droppedOnFullBuffer() : mReader.droppedOnFullBuffer();
-    const uint64_t inRing = mDrain ? mDrain->droppedOnFullRing() : 0;
-    std::string detail;
-    if (inKernel > 0)
-        detail = "; " + std::to_string(inKernel) + " datagrams dropped on a full receive buffer (" + bufferText() + ")";
-    if (inRing > 0)
-        detail += "; " + std::to_string(inRing) + " datagrams dropped on a full receive ring ("
-            + sizeText(int(mDrain->ringBytes())) + ")";
-    return detail;
-}
-
-uint64_t UdpReceiver::overflowed() const
-{
-    if (!mDrain)
-        return mReader.droppedOnFullBuffer();
-    return mDrain->droppedOnFullBuffer() + mDrain->droppedOnFullRing();
+    const uint32_t dropped = mReader.droppedOnFullBuffer();
+    if (dropped == 0)
+        return {};
+    return "; " + std::to_string(dropped) + " datagrams dropped on a full receive buffer (" + bufferText() + ")";
 }
 
 std::string UdpReceiver::bufferText() const
@@ -351,7 +301,6 @@ void UdpReceiver::limitReceiveBuffer(int bytes)
 {
     setsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     mReceiveBufferBytes = receiveBufferOf(mSocket.get());
-    chooseDrain();
 }
 
 void UdpReceiver::setReceiveBufferCeiling(int bytes)
@@ -362,7 +311,7 @@ void UdpReceiver::setReceiveBufferCeiling(int bytes)
 ReceiveCounters UdpReceiver::counters() const
 {
     return {mRejected, mReassembler.framesIncomplete(), mSkipped, mReassembler.framesRepaired(),
-            mReassembler.piecesRebuilt(), mReader.bytesRead(), overflowed()};
+            mReassembler.piecesRebuilt(), mReader.bytesRead(), mReader.droppedOnFullBuffer()};
 }
 
 } // namespace zun

@@ -2,13 +2,11 @@
 
 #include "transport/udp/datagramreader.h"
 #include "transport/udp/framereassembler.h"
-#include "transport/udp/socketdrain.h"
 #include "transport/networktransport.h"
 #include "transport/socketfd.h"
 
 #include <netinet/in.h>
 
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -43,10 +41,6 @@ public:
     const DatagramReader &reader() const { return mReader; }
     // Test hook, after listen: a socket buffer of this size, as where net.core.rmem_max is small.
     void limitReceiveBuffer(int bytes);
-    // Whether a thread of its own empties the socket, as it does for a small socket buffer.
-    bool drains() const { return mDrain != nullptr; }
-    // Test hook, before listen: the drain's ring is this size (0: the default).
-    void setDrainRing(size_t bytes) { mDrainRingBytes = bytes; }
     // Benchmark and test hook: receivers that listen from now on get at most this buffer, as
     // where net.core.rmem_max is bytes and the process may not exceed it; 0 ends it. Any thread.
     static void setReceiveBufferCeiling(int bytes);
@@ -54,20 +48,12 @@ public:
 private:
     // One datagram or a coalesced run of them, or false when none is waiting.
     bool readOne();
-    bool takeDrained();
-    // Waits up to timeoutNs for datagrams; false on a broken socket.
-    bool waitForDatagrams(uint64_t timeoutNs);
-    // Drains when the kernel granted too little for the pauses of the reassembling thread.
-    void chooseDrain();
-    uint64_t overflowed() const;
     void keepCompleted();
     bool cameLate(const FrameMeta &meta);
     bool joinGroup();
     void noteRejected(const char *reason);
 
     SocketFd mSocket;
-    std::unique_ptr<SocketDrain> mDrain; // after the socket: stops before it closes
-    size_t mDrainRingBytes = 0;
     // "208 KiB granted of 128 MiB asked"
     std::string bufferText() const;
 
