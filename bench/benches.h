@@ -43,6 +43,8 @@ void runNetworkBench(const Options &options);
 // TCP raw 1920x1080 against one plain TCP stream, and its latency at 30 fps.
 void runTcpBench(const Options &options);
 void runJpegBench(const Options &options);
+// A TCP decoder fed a recording of its own encoder's JPEG frames, next to the codec's own rates.
+void runJpegDecodeBench(const Options &options);
 // Needs root (or CAP_NET_ADMIN) for its namespace and veth pair; says so and returns elsewhere.
 void runVethBench(const Options &options);
 void runParityBench(const Options &options);

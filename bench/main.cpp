@@ -2,7 +2,7 @@
 // printed next to this machine's limits measured in the same run.
 //
 //   zunbench [--seconds S] [--rounds N]
-//            [--only memory|network|tcp|jpeg|parity|veth|rcvbuf|largest|encodelock|fanout|soak]
+//            [--only memory|network|tcp|jpeg|jpegdecode|parity|veth|rcvbuf|largest|encodelock|fanout|soak]
 //            [--minutes M] [--burst BYTES] [--buffer BYTES]
 //   (each run S seconds, default 2; best of N, default 3; the soak M minutes, default 1;
 //   rcvbuf only one pacing burst or one receive buffer when given;
@@ -133,6 +133,8 @@ int main(int argc, char **argv)
         bench::runTcpBench(options);
     if (only.empty() || only == "jpeg")
         bench::runJpegBench(options);
+    if (only == "jpegdecode")
+        bench::runJpegDecodeBench(options);
     if (only == "veth")
         bench::runVethBench(options);
     if (only == "largest")

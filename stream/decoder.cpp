@@ -145,7 +145,7 @@ ZunStreamStats Decoder::stats() const
     stats.framesDelivered = mDelivered.load();
     stats.framesDropped = counted.dropped + mBuffer.dropped();
     stats.framesIncomplete = counted.incomplete;
-    stats.packetsRejected = counted.rejected + mUndecodable.load();
+    stats.packetsRejected = counted.rejected + mUndecodable.load() + mPipeline.undecodable();
     stats.bytesTransferred = mBytes.load();
     return stats;
 }
@@ -166,29 +166,24 @@ ZunReceiveStats Decoder::receiveStats() const
 void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,
                          std::vector<uint8_t> *rawPayload)
 {
-    const uint32_t size = byteSize(meta.format);
     if (!payloadFits(meta.format, meta.compressed, payload.size())) {
         ++mUndecodable;
         return;
     }
+    if (meta.compressed) {
+        mPipeline.decode(meta, payload, rawPayload);
+        return;
+    }
     auto frame = mBuffer.takeSpare();
-    if (!meta.compressed && rawPayload) {
+    if (rawPayload) {
         frame->pixels.swap(*rawPayload);
     } else {
-        frame->pixels.resize(size);
-        if (meta.compressed && !mCodec.decode(payload, meta.format, meta.jpegLayout, frame->pixels.data())) {
-            ++mUndecodable;
-            mBuffer.recycle(std::move(frame));
-            return;
-        }
-        if (!meta.compressed)
-            std::copy(payload.begin(), payload.end(), frame->pixels.begin());
+        frame->pixels.resize(byteSize(meta.format));
+        std::copy(payload.begin(), payload.end(), frame->pixels.begin());
     }
     frame->meta = meta;
     frame->carriedBytes = uint32_t(payload.size());
-    mBuffer.push(std::move(frame));
-    mMonitor.frameArrived();
-    mMonitor.formatSeen(meta.format);
+    mPipeline.pass(std::move(frame));
 }
 
 } // namespace zun

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "decodepipeline.h"
 #include "framesource.h"
 #include "handle.h"
-#include "jpegcodec.h"
 #include "readbuffer.h"
 #include "sourcemonitor.h"
 #include "zunVidStreamLib2.h"
@@ -20,6 +20,7 @@ struct SourceAddress;
 
 // Decodes what its source receives into a read buffer; the reader locks one frame at a
 // time. Raw frames the source keeps (shared memory's) are not copied: the lock pins them.
+// JPEG frames decode on the worker pool while the source receives the next.
 class Decoder : public Handle {
 public:
     static std::shared_ptr<Decoder> make(uint32_t protocol, const StreamFormat &requested);
@@ -63,7 +64,6 @@ private:
     SourceMonitor mMonitor;
     ReadBuffer mBuffer;
     std::atomic<bool> mAdaptive{false};
-    JpegCodec mCodec; // the source's thread's
 
     mutable std::mutex mMutex; // what the reader's calls share with the source's thread
     bool mLocked = false;
@@ -79,6 +79,8 @@ private:
     std::atomic<uint64_t> mDelivered{0};
     std::atomic<uint64_t> mBytes{0};
     std::atomic<uint64_t> mUndecodable{0};
+    // After what it delivers to, so that it drains first.
+    DecodePipeline mPipeline{mBuffer, mMonitor};
 };
 
 } // namespace zun

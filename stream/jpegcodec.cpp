@@ -190,14 +190,16 @@ std::span<const uint8_t> JpegCodec::encode(const StreamFormat &format, const uin
     return mPayload;
 }
 
-bool JpegCodec::decodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
-                            std::span<const uint8_t> payload, uint8_t *out)
+bool JpegCodec::decodeStrip(uint32_t index)
 {
+    StripCoder &coder = *mCoders[index];
+    const StreamFormat &format = mDecodeFormat;
+    const JpegStrip &strip = mStrips[index];
     if (!coder.decompressor)
         coder.decompressor.reset(tjInitDecompress());
     if (!coder.decompressor)
         return false;
-    const auto jpeg = payload.subspan(strip.offset, strip.size);
+    const auto jpeg = mDecodePayload.subspan(strip.offset, strip.size);
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     // The strip is written where the index puts it: one of any other size would overrun it.
     if (tjDecompressHeader3(coder.decompressor.get(), jpeg.data(), jpeg.size(), &width, &height,
@@ -205,7 +207,7 @@ bool JpegCodec::decodeStrip(StripCoder &coder, const StreamFormat &format, const
         || width != format.width || uint32_t(height) != strip.rows)
         return false;
     const StreamFormat rows = stripFormat(format, strip);
-    uint8_t *target = out + size_t(strip.firstRow) * rowStride(format);
+    uint8_t *target = mDecodeOut + size_t(strip.firstRow) * rowStride(format);
     int pitch = int(rowStride(format));
     uint8_t *wide = nullptr;
     if (format.depth == kDepthRgb565) {
@@ -220,20 +222,30 @@ bool JpegCodec::decodeStrip(StripCoder &coder, const StreamFormat &format, const
     return true;
 }
 
-bool JpegCodec::decode(std::span<const uint8_t> payload, const StreamFormat &format,
-                       JpegLayout layout, uint8_t *out)
+uint32_t JpegCodec::planDecode(std::span<const uint8_t> payload, const StreamFormat &format,
+                               JpegLayout layout, uint8_t *out)
 {
     if (!isValidFormat(format) || !out || pixelFormatFor(format.depth) < 0 || payload.empty())
-        return false;
+        return 0;
     if (layout == JpegLayout::kWhole)
         mStrips.assign(1, JpegStrip{0, format.height, 0, payload.size()});
     else if (!readStripIndex(payload, format, mStrips))
-        return false;
+        return 0;
     if (format.depth == kDepthRgb565)
         mWide.resize(size_t(format.width) * format.height * 3);
-    return runStrips(mStrips.size(), [&](uint32_t i) {
-        return decodeStrip(*mCoders[i], format, mStrips[i], payload, out);
-    });
+    while (mCoders.size() < mStrips.size())
+        mCoders.push_back(std::make_unique<StripCoder>());
+    mDecodePayload = payload;
+    mDecodeFormat = format;
+    mDecodeOut = out;
+    return uint32_t(mStrips.size());
+}
+
+bool JpegCodec::decode(std::span<const uint8_t> payload, const StreamFormat &format,
+                       JpegLayout layout, uint8_t *out)
+{
+    const uint32_t strips = planDecode(payload, format, layout, out);
+    return strips > 0 && runStrips(strips, [this](uint32_t i) { return decodeStrip(i); });
 }
 
 } // namespace zun

@@ -46,6 +46,12 @@ public:
     // place in the frame calls for.
     bool decode(std::span<const uint8_t> payload, const StreamFormat &format, JpegLayout layout,
                 uint8_t *out);
+    // decode in two steps, for strips run elsewhere: the strips to decode (0 when the index
+    // does not hold), then decodeStrip for each, from any threads at once. Payload and out
+    // stay where they are until the last strip is done.
+    uint32_t planDecode(std::span<const uint8_t> payload, const StreamFormat &format, JpegLayout layout,
+                        uint8_t *out);
+    bool decodeStrip(uint32_t strip);
 
 private:
     struct TjHandleDeleter { void operator()(void *handle) const; };
@@ -61,8 +67,6 @@ private:
 
     bool encodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
                      const uint8_t *pixels, int quality);
-    bool decodeStrip(StripCoder &coder, const StreamFormat &format, const JpegStrip &strip,
-                     std::span<const uint8_t> payload, uint8_t *out);
     // Runs strip(i) for every strip at once; false if any did.
     bool runStrips(size_t count, const std::function<bool(uint32_t)> &strip);
 
@@ -71,6 +75,10 @@ private:
     std::vector<JpegStrip> mStrips;
     std::vector<uint8_t> mPayload;
     std::vector<uint8_t> mWide; // a 16-bit frame as 24-bit
+    // What planDecode set up.
+    std::span<const uint8_t> mDecodePayload;
+    StreamFormat mDecodeFormat{};
+    uint8_t *mDecodeOut = nullptr;
 };
 
 } // namespace zun

@@ -26,9 +26,9 @@ public:
     void fail(int error, const std::string &why);
     // A problem that leaves the source working, badly where it matters.
     void warn(const std::string &why);
-    // From the receiving thread.
+    // From the thread that delivers a frame: the receiving one, a worker that decoded it, or
+    // the reader's for frames it takes straight from memory.
     void frameArrived();
-    // From the receiving thread, or the reader's for frames it takes straight from memory.
     void formatSeen(const StreamFormat &format);
     // From the receiving thread, often: logs stalls and, once a second, new losses, each
     // with what the source can say about it.

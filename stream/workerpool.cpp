@@ -34,11 +34,32 @@ uint32_t WorkerPool::take(TaskSet &set)
     return index;
 }
 
-void WorkerPool::finish(TaskSet &set)
+bool WorkerPool::finish(TaskSet &set)
 {
-    // Under the lock: the set lives on its caller's stack and goes as soon as it sees zero.
-    if (--set.unfinished == 0)
+    if (--set.unfinished != 0)
+        return false;
+    // Under the lock: a waited-for set lives on its caller's stack and goes as soon as it sees zero.
+    if (!set.done)
         set.finished.notify_one();
+    return true;
+}
+
+void WorkerPool::post(uint32_t count, std::function<void(uint32_t)> task, std::function<void()> done)
+{
+    if (count == 0) {
+        done();
+        return;
+    }
+    auto set = std::make_unique<TaskSet>();
+    set->ownTask = std::move(task);
+    set->task = &set->ownTask;
+    set->count = count;
+    set->unfinished = count;
+    set->done = std::move(done);
+    std::lock_guard lock(mMutex);
+    mQueue.push_back(set.release());
+    for (uint32_t i = 0; i < count && i < mWorkers.size(); ++i)
+        mWake.notify_one();
 }
 
 void WorkerPool::run(uint32_t count, const std::function<void(uint32_t)> &task)
@@ -75,7 +96,12 @@ void WorkerPool::work(std::stop_token stop)
         lock.unlock();
         (*set.task)(index);
         lock.lock();
-        finish(set);
+        if (finish(set) && set.done) {
+            const std::unique_ptr<TaskSet> posted(&set);
+            lock.unlock();
+            posted->done();
+            lock.lock();
+        }
     }
 }
 

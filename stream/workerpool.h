@@ -31,6 +31,10 @@ public:
     // Runs task(0) .. task(count - 1), each once, on the workers and the calling thread;
     // returns when all have returned. Safe from any thread, any number at once.
     void run(uint32_t count, const std::function<void(uint32_t)> &task);
+    // Hands in task(0) .. task(count - 1) for the workers alone and returns at once; the
+    // thread that finishes the last task then calls done. Sets run in the order handed in;
+    // a pool of no workers never runs them.
+    void post(uint32_t count, std::function<void(uint32_t)> task, std::function<void()> done);
 
 private:
     struct TaskSet {
@@ -39,11 +43,15 @@ private:
         uint32_t next = 0;     // the first task nobody has taken
         uint32_t unfinished = 0;
         std::condition_variable finished;
+        // A posted set's own: nobody waits for it, so it keeps its task and goes when done.
+        std::function<void(uint32_t)> ownTask;
+        std::function<void()> done;
     };
 
     // Takes the next task of the set, dropping the set from the queue once all are taken.
     uint32_t take(TaskSet &set);
-    void finish(TaskSet &set);
+    // True when that was the set's last task.
+    bool finish(TaskSet &set);
     void work(std::stop_token stop);
 
     std::mutex mMutex;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -75,6 +76,42 @@ TEST(WorkerPool, CallerFinishesItsSetWhenNoWorkerIsFree)
     release = true;
     holder.join();
     EXPECT_EQ(blockedRan.load(), 2);
+}
+
+TEST(WorkerPool, APostedSetRunsEachTaskOnceAndThenItsDoneOnceWithoutTheCaller)
+{
+    zun::WorkerPool pool(2);
+    constexpr int kSets = 200;
+    struct Posted {
+        std::vector<int> runs;
+        std::atomic<int> doneCalls{0};
+        bool allRanBeforeDone = false;
+    };
+    std::vector<Posted> sets(kSets);
+    std::atomic<int> finished{0};
+    std::vector<std::jthread> posters;
+    for (int half = 0; half < 2; ++half) {
+        posters.emplace_back([&, half] {
+            for (int s = half; s < kSets; s += 2) {
+                Posted &set = sets[size_t(s)];
+                set.runs.assign(1 + size_t(s) % 7, 0);
+                pool.post(uint32_t(set.runs.size()), [&set](uint32_t i) { set.runs[i] += 1; }, [&set, &finished] {
+                    set.allRanBeforeDone = std::all_of(set.runs.begin(), set.runs.end(), [](int r) { return r == 1; });
+                    ++set.doneCalls;
+                    ++finished;
+                });
+            }
+        });
+    }
+    posters.clear();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (finished.load() < kSets && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(finished.load(), kSets);
+    for (const Posted &set : sets) {
+        EXPECT_EQ(set.doneCalls.load(), 1);
+        EXPECT_TRUE(set.allRanBeforeDone);
+    }
 }
 
 TEST(WorkerPool, SharedPoolIsOneSizedToTheCores)
