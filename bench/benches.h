@@ -14,6 +14,8 @@ struct Options {
     double seconds = 2; // per run
     int rounds = 3;     // each run and each limit is measured this often, interleaved; best kept
     double minutes = 1; // of the soak
+    uint64_t burst = 0;  // rcvbuf: only this pacing burst, 0 for every one
+    int buffer = 0;      // rcvbuf: only this receive buffer ceiling, 0 for every one
 };
 
 // The machine's limits for one frame format, measured once in main's run.

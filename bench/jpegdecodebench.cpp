@@ -2,6 +2,7 @@
 // against the codec alone: TurboJPEG on one thread and the striped codec on the worker pool.
 
 #include "benches.h"
+#include "loopbackaddress.h"
 #include "picture.h"
 
 #include "format.h"
@@ -34,15 +35,6 @@ constexpr double kGoal = 1.7; // of TurboJPEG's one-thread rate, on two cores
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-sockaddr_in loopback(uint16_t port)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
 }
 
 // Appends what the socket holds, waiting up to waitMs for the first byte; false when none came.

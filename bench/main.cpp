@@ -3,8 +3,9 @@
 //
 //   zunbench [--seconds S] [--rounds N]
 //            [--only memory|network|tcp|jpeg|jpegdecode|parity|veth|rcvbuf|largest|encodelock|fanout|soak]
-//            [--minutes M]
+//            [--minutes M] [--burst BYTES] [--buffer BYTES]
 //   (each run S seconds, default 2; best of N, default 3; the soak M minutes, default 1;
+//   rcvbuf only one pacing burst or one receive buffer when given;
 //   memory, network, jpeg and parity by default)
 
 #include "benches.h"
@@ -116,6 +117,10 @@ int main(int argc, char **argv)
             only = argv[++i];
         else if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc)
             options.minutes = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--burst") == 0 && i + 1 < argc)
+            options.burst = std::strtoull(argv[++i], nullptr, 10);
+        else if (std::strcmp(argv[i], "--buffer") == 0 && i + 1 < argc)
+            options.buffer = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--memory-reader") == 0 && i + 1 < argc)
             return bench::runMemoryReader(uint16_t(std::atoi(argv[++i])));
     }

@@ -2,6 +2,7 @@
 // plain sockets move through loopback in the same run.
 
 #include "benches.h"
+#include "loopbackaddress.h"
 #include "picture.h"
 #include "udplimit.h"
 
@@ -28,15 +29,6 @@ constexpr uint32_t kLevel = 15;
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-sockaddr_in loopback(uint16_t port)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
 }
 
 // How one plain TCP stream is written and read.

@@ -29,11 +29,12 @@ struct Cell {
 
 std::string cellText(const StreamResult &r)
 {
-    char text[64];
+    char text[80];
     if (!r.ok)
         return "no frame";
     const double share = r.sent ? 100.0 * double(std::min(r.delivered, r.sent)) / double(r.sent) : 0;
-    std::snprintf(text, sizeof text, "%5.1f%% %5.1f/%5.1f", share, r.latencyMedianUs / 1e3, r.latencyP99Us / 1e3);
+    std::snprintf(text, sizeof text, "%5.1f%% %5.1f/%5.1f o%llu", share, r.latencyMedianUs / 1e3,
+                  r.latencyP99Us / 1e3, static_cast<unsigned long long>(r.overflowed));
     return text;
 }
 
@@ -48,15 +49,18 @@ void runReceiveBufferBench(const Options &options)
     }
     // 208 KiB is what a stock kernel's net.core.rmem_max lets a process without CAP_NET_ADMIN
     // have; the kernel reports double.
-    const std::vector<int> buffers{212992, 1 << 20, 4 << 20, 128 << 20};
-    const std::vector<uint64_t> bursts{1 << 20, 256 << 10, 64 << 10, 16 << 10};
+    const std::vector<int> buffers = options.buffer ? std::vector<int>{options.buffer}
+                                                    : std::vector<int>{212992, 1 << 20, 4 << 20, 128 << 20};
+    const std::vector<uint64_t> bursts = options.burst ? std::vector<uint64_t>{options.burst}
+                                                       : std::vector<uint64_t>{1 << 20, 256 << 10, 64 << 10, 16 << 10};
     const std::vector<Case> cases{
         {{1280, 720, 1, 1}, 0, 30}, {{1280, 720, 1, 1}, 0, 60},   {{1920, 1080, 1, 1}, 0, 30},
         {{1920, 1080, 1, 1}, 0, 60}, {{1920, 1080, 1, 1}, 1, 30}, {{1920, 1080, 1, 1}, 1, 60}};
-    std::printf("\nUDP over the veth pair at MTU 1500, paced: frames delivered, latency median/p99 ms\n");
+    std::printf("\nUDP over the veth pair at MTU 1500, paced: frames delivered, latency median/p99 ms, "
+                "datagrams overflowed\n");
     std::printf("%-10s %-7s %4s %-8s", "size", "payload", "fps", "buffer");
     for (uint64_t burst : bursts)
-        std::printf("  burst %-4llu KiB       ", static_cast<unsigned long long>(burst >> 10));
+        std::printf("  burst %-4llu KiB              ", static_cast<unsigned long long>(burst >> 10));
     std::printf("  load\n");
     for (int buffer : buffers) {
         zun::UdpReceiver::setReceiveBufferCeiling(buffer);
@@ -87,7 +91,7 @@ void runReceiveBufferBench(const Options &options)
                         c.fps, buffer >= (1 << 20) ? (std::to_string(buffer >> 20) + " MiB").c_str()
                                                    : (std::to_string(buffer >> 10) + " KiB").c_str());
             for (const StreamResult &r : best)
-                std::printf("  %-21s", cellText(r).c_str());
+                std::printf("  %-28s", cellText(r).c_str());
             std::printf("  %.2f\n", loadAverage());
             std::fflush(stdout);
         }

@@ -1,5 +1,7 @@
 #include "reorderingproxy.h"
 
+#include "loopbackaddress.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,15 +17,6 @@ namespace {
 constexpr size_t kBatch = 64;
 constexpr size_t kLargestDatagram = 65536;
 constexpr int kSocketBuffer = 32 << 20;
-
-sockaddr_in loopback(uint16_t port)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
 
 int bigBufferedSocket()
 {

@@ -67,6 +67,7 @@ public:
         }
         zunGetStreamStats(mEncoder, &mEncoderStart);
         zunGetStreamStats(mDecoder, &mDecoderStart);
+        zunGetReceiveStats(mDecoder, &mReceiveStart);
     }
     ~Link()
     {
@@ -116,6 +117,9 @@ public:
         r.sent = framesSent();
         r.dropped = e.framesDropped - mEncoderStart.framesDropped + d.framesDropped
             - mDecoderStart.framesDropped;
+        ZunReceiveStats received{};
+        zunGetReceiveStats(mDecoder, &received);
+        r.overflowed = received.datagramsOverflowed - mReceiveStart.datagramsOverflowed;
         if (!latencies.empty()) {
             std::sort(latencies.begin(), latencies.end());
             r.latencyMedianUs = latencies[latencies.size() / 2] / 1e3;
@@ -133,6 +137,7 @@ private:
     uint64_t mCarried = 0;
     double mCpuStart = 0;
     ZunStreamStats mEncoderStart{}, mDecoderStart{};
+    ZunReceiveStats mReceiveStart{};
 };
 
 double secondsSince(Clock::time_point start)

@@ -35,6 +35,7 @@ struct StreamResult {
     uint64_t sent = 0;
     uint64_t delivered = 0;
     uint64_t dropped = 0;   // by the encoder and the decoder
+    uint64_t overflowed = 0; // UDP: datagrams dropped on the decoder's full buffers
     double latencyMedianUs = 0;
     double latencyP99Us = 0; // zunEncode to zunLockReadBuffer
     double cpuMsPerFrame = 0; // CPU time of the whole process per frame delivered

@@ -3,7 +3,9 @@
 namespace zun {
 
 namespace {
-constexpr size_t kMaxSpares = 2;
+// Every frame the buffer may hold, the one locked and the one being decoded: a reader that
+// falls behind and catches up again leaves nothing to free and make again.
+constexpr size_t kMaxSpares = ReadBuffer::kFifoDepth + 2;
 }
 
 void ReadBuffer::setAdaptive(bool adaptive)

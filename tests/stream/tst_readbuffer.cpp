@@ -55,4 +55,26 @@ TEST(ReadBuffer, ReusesBuffersOfFramesRead)
     EXPECT_NE(buffer.takeSpare(), nullptr) << "an empty pool still gives a frame";
 }
 
+// A reader that falls behind until frames drop, then reads all, over and over: after the
+// first round every frame comes from the pool, so memory neither grows nor churns.
+TEST(ReadBuffer, AReaderThatFallsBehindAndCatchesUpNeedsNoFreshFrames)
+{
+    zun::ReadBuffer buffer;
+    constexpr size_t kInUse = zun::ReadBuffer::kFifoDepth + 2;
+    size_t freshAfterFirstRound = 0;
+    for (int round = 0; round < 20; ++round) {
+        for (size_t i = 0; i < kInUse; ++i) {
+            auto f = buffer.takeSpare();
+            if (round > 0 && f->pixels.capacity() == 0)
+                ++freshAfterFirstRound;
+            f->pixels.resize(1000);
+            buffer.push(std::move(f));
+        }
+        while (auto f = buffer.pop())
+            buffer.recycle(std::move(f));
+    }
+    EXPECT_GT(buffer.dropped(), 0u);
+    EXPECT_EQ(freshAfterFirstRound, 0u);
+}
+
 } // namespace

@@ -13,7 +13,9 @@ bool olderThan(uint32_t a, uint32_t b)
 }
 
 constexpr uint32_t kStaleWindow = 1024;
-constexpr size_t kMaxSpare = 2;
+// Besides the frames a stream may have in progress: the one completed, and the one its
+// reader hands back.
+constexpr size_t kSpareBeyondPartials = 2;
 // A large frame may have as many gaps as parity can fill, yet few enough that keeping its
 // ranges sorted stays cheap.
 constexpr uint32_t kBytesPerExtraGap = 16384;
@@ -340,12 +342,18 @@ bool FrameReassembler::evictOldestPartial()
 std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
 {
     std::vector<uint8_t> buffer;
-    auto fit = std::find_if(mSpare.begin(), mSpare.end(),
-                            [size](const auto &b) { return b.capacity() >= size; });
+    // The smallest that fits, so that each frame size keeps a set of its own.
+    auto fit = mSpare.end();
+    for (auto it = mSpare.begin(); it != mSpare.end(); ++it) {
+        if (it->capacity() >= size && (fit == mSpare.end() || it->capacity() < fit->capacity()))
+            fit = it;
+    }
     if (fit != mSpare.end()) {
         mSpareBytes -= fit->capacity();
         buffer = std::move(*fit);
         mSpare.erase(fit);
+    } else {
+        ++mBuffersMade;
     }
     // Resizing a recycled buffer only clears bytes it never had.
     buffer.resize(size);
@@ -355,12 +363,14 @@ std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
 void FrameReassembler::recycle(std::vector<uint8_t> &&buffer)
 {
     // Even the largest frames are kept: a fresh buffer costs its page faults in a burst, while
-    // the socket fills. Spares never hold more than frames in progress may.
+    // the socket fills. As many are kept as one stream's frames may use at once, so that a
+    // steady stream, however lossy, makes its buffers once and then only reuses them, and
+    // memory stays flat; but never more than frames in progress may hold.
     if (buffer.capacity() == 0 || buffer.capacity() > mLimits.maxBytes)
         return;
     mSpareBytes += buffer.capacity();
     mSpare.push_back(std::move(buffer));
-    while (mSpare.size() > kMaxSpare || mSpareBytes > mLimits.maxBytes) {
+    while (mSpare.size() > mLimits.maxFramesPerStream + kSpareBeyondPartials || mSpareBytes > mLimits.maxBytes) {
         mSpareBytes -= mSpare.front().capacity();
         mSpare.erase(mSpare.begin());
     }

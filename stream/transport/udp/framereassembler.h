@@ -52,6 +52,8 @@ public:
     uint64_t framesRepaired() const { return mRepaired; }
     uint64_t piecesRebuilt() const { return mRebuilt; }
     size_t bytesHeld() const { return mBytesHeld; }
+    // Payload buffers made afresh rather than reused.
+    uint64_t buffersMade() const { return mBuffersMade; }
 
 private:
     struct Partial {
@@ -107,6 +109,7 @@ private:
     uint64_t mIncomplete = 0;
     uint64_t mRepaired = 0;
     uint64_t mRebuilt = 0;
+    uint64_t mBuffersMade = 0;
     ErasureCode mCode;
 };
 
