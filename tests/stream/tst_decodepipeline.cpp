@@ -10,14 +10,11 @@
 #include "format.h"
 #include "framepattern.h"
 #include "sourcemonitor.h"
-#include "transport/wireheader.h"
+#include "transporttestutil.h"
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -36,19 +33,10 @@ std::vector<uint8_t> jpegOf(const StreamFormat &format, uint32_t picture)
     return {payload.begin(), payload.end()};
 }
 
-zun::FrameMeta metaOf(const StreamFormat &format, uint32_t number, bool compressed)
-{
-    zun::FrameMeta meta;
-    meta.format = format;
-    meta.compressed = compressed;
-    meta.frameNumber = number;
-    return meta;
-}
-
 std::unique_ptr<zun::DecodedFrame> rawFrame(uint32_t number)
 {
     auto frame = std::make_unique<zun::DecodedFrame>();
-    frame->meta = metaOf(kSmall, number, false);
+    frame->meta = zuntest::meta(kSmall, number, false);
     frame->pixels = zuntest::makeFrame(kSmall, number);
     return frame;
 }
@@ -60,7 +48,7 @@ struct Receiving {
 
     void decode(uint32_t number, std::vector<uint8_t> payload)
     {
-        pipeline.decode(metaOf(kLarge, number, true), payload, &payload);
+        pipeline.decode(zuntest::meta(kLarge, number, true), payload, &payload);
     }
     std::vector<uint32_t> numbersRead()
     {
@@ -117,7 +105,7 @@ TEST(DecodePipeline, APayloadTheSourceKeepsIsDecodedBeforeItIsHandedBack)
 {
     std::vector<uint8_t> slot = jpegOf(kLarge, 7);
     Receiving r;
-    r.pipeline.decode(metaOf(kLarge, 0, true), slot, nullptr);
+    r.pipeline.decode(zuntest::meta(kLarge, 0, true), slot, nullptr);
     std::fill(slot.begin(), slot.end(), uint8_t(0)); // the source reuses its slot at once
     r.pipeline.drain();
     const auto frame = r.buffer.pop();
@@ -125,41 +113,14 @@ TEST(DecodePipeline, APayloadTheSourceKeepsIsDecodedBeforeItIsHandedBack)
     EXPECT_TRUE(zuntest::frameMatches(kLarge, true, 7, frame->pixels.data()));
 }
 
-// Writes whole or partial TCP messages of the wire format to a decoder on loopback.
-class Peer {
-public:
-    explicit Peer(uint16_t port) : mFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        mConnected = ::connect(mFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-    }
-    ~Peer() { ::close(mFd); }
-    bool connected() const { return mConnected; }
-    void send(uint32_t number, const std::vector<uint8_t> &payload, size_t bytes = SIZE_MAX)
-    {
-        zun::WireHeader header;
-        header.meta = metaOf(kLarge, number, true);
-        header.totalLength = header.pieceLength = uint32_t(payload.size());
-        std::vector<uint8_t> message(zun::WireHeader::kSize);
-        header.write(message);
-        message.insert(message.end(), payload.begin(), payload.end());
-        message.resize(std::min(bytes, message.size()));
-        size_t sent = 0;
-        while (sent < message.size()) {
-            const ssize_t n = ::send(mFd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            sent += size_t(n);
-        }
-    }
-
-private:
-    int mFd;
-    bool mConnected = false;
-};
+// Writes frame number's JPEG message to a decoder, or only its first bytes.
+void sendFrame(const zuntest::RawTcp &peer, uint32_t number, const std::vector<uint8_t> &payload,
+               size_t bytes = SIZE_MAX)
+{
+    auto message = zuntest::tcpMessage(zuntest::meta(kLarge, number, true), payload);
+    message.resize(std::min(bytes, message.size()));
+    peer.write(message);
+}
 
 // The frame numbers the decoder hands out within the time, locking each until the next.
 std::vector<uint32_t> readFor(zun::Decoder &decoder, size_t frames, std::chrono::milliseconds limit = 20000ms)
@@ -184,9 +145,9 @@ TEST(TcpDecodeOverlap, AFrameTheReaderHoldsStaysIntactWhileTheNextOnesDecode)
     auto decoder = zun::Decoder::make(ZUN_PROTOCOL_TCP, kLarge);
     ASSERT_TRUE(decoder && decoder->setSource(kPort));
     decoder->setAdaptive(true); // newest wins: buffers are recycled as fast as they can be
-    Peer peer(kPort);
+    zuntest::RawTcp peer(kPort);
     ASSERT_TRUE(peer.connected());
-    peer.send(0, jpegOf(kLarge, 0));
+    sendFrame(peer, 0, jpegOf(kLarge, 0));
     const uint8_t *held = nullptr;
     for (auto end = std::chrono::steady_clock::now() + 20s; !held && std::chrono::steady_clock::now() < end;)
         if (!(held = decoder->lock()))
@@ -195,7 +156,7 @@ TEST(TcpDecodeOverlap, AFrameTheReaderHoldsStaysIntactWhileTheNextOnesDecode)
     const std::vector<uint8_t> seen(held, held + zun::byteSize(kLarge));
     constexpr uint32_t kLater = 6;
     for (uint32_t n = 1; n <= kLater; ++n)
-        peer.send(n, jpegOf(kLarge, n));
+        sendFrame(peer, n, jpegOf(kLarge, n));
     // Every later frame is in and decoded once the newest is waiting behind the held one.
     for (auto end = std::chrono::steady_clock::now() + 20s;
          decoder->stats().framesDropped < kLater - 1 && std::chrono::steady_clock::now() < end;)
@@ -214,11 +175,11 @@ TEST(TcpDecodeOverlap, APeerDyingMidFrameOrADecoderDeletedWhileFramesDecodeLeave
     auto decoder = zun::Decoder::make(ZUN_PROTOCOL_TCP, kLarge);
     ASSERT_TRUE(decoder && decoder->setSource(kPort));
     {
-        Peer dying(kPort);
+        zuntest::RawTcp dying(kPort);
         ASSERT_TRUE(dying.connected());
         for (uint32_t n = 0; n < 3; ++n)
-            dying.send(n, jpegOf(kLarge, n));
-        dying.send(3, jpeg, jpeg.size() / 2);
+            sendFrame(dying, n, jpegOf(kLarge, n));
+        sendFrame(dying, 3, jpeg, jpeg.size() / 2);
     }
     EXPECT_EQ(readFor(*decoder, 3), (std::vector<uint32_t>{0, 1, 2}));
     for (auto end = std::chrono::steady_clock::now() + 20s;
@@ -226,13 +187,13 @@ TEST(TcpDecodeOverlap, APeerDyingMidFrameOrADecoderDeletedWhileFramesDecodeLeave
         std::this_thread::sleep_for(5ms);
     EXPECT_EQ(decoder->stats().framesIncomplete, 1u);
 
-    Peer next(kPort);
+    zuntest::RawTcp next(kPort);
     ASSERT_TRUE(next.connected());
-    next.send(9, jpeg);
+    sendFrame(next, 9, jpeg);
     EXPECT_EQ(readFor(*decoder, 1), (std::vector<uint32_t>{9}));
     // Deleted with frames arriving and decoding: it waits for them, and nothing outlives it.
     for (uint32_t n = 10; n < 14; ++n)
-        next.send(n, jpeg);
+        sendFrame(next, n, jpeg);
     std::this_thread::sleep_for(15ms);
     const auto start = std::chrono::steady_clock::now();
     decoder.reset();

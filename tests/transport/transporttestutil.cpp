@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -9,6 +10,18 @@
 #include <fstream>
 
 namespace zuntest {
+namespace {
+
+sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+} // namespace
 
 std::vector<uint8_t> pattern(size_t size, uint32_t seed)
 {
@@ -80,11 +93,39 @@ RawUdp::~RawUdp()
 
 void RawUdp::send(uint16_t port, const std::vector<uint8_t> &bytes) const
 {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in addr = loopback(port);
     ::sendto(mFd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+}
+
+RawTcp::RawTcp(uint16_t port) : mFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    const sockaddr_in addr = loopback(port);
+    mConnected = ::connect(mFd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
+}
+
+RawTcp::~RawTcp()
+{
+    ::close(mFd);
+}
+
+void RawTcp::write(const std::vector<uint8_t> &bytes) const
+{
+    [[maybe_unused]] auto n = ::send(mFd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+bool RawTcp::closedByPeer() const
+{
+    pollfd pfd{mFd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) <= 0)
+        return false;
+    char c;
+    return ::recv(mFd, &c, 1, MSG_DONTWAIT) <= 0;
+}
+
+std::vector<uint8_t> tcpMessage(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
+{
+    const auto size = uint32_t(payload.size());
+    return datagram(header(meta, size, 0, size), payload);
 }
 
 size_t residentBytes()

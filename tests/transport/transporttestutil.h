@@ -38,6 +38,26 @@ private:
     int mFd;
 };
 
+// A bare TCP client of 127.0.0.1 that writes whatever a test wants.
+class RawTcp {
+public:
+    explicit RawTcp(uint16_t port);
+    ~RawTcp();
+    RawTcp(const RawTcp &) = delete;
+    RawTcp &operator=(const RawTcp &) = delete;
+    bool connected() const { return mConnected; }
+    void write(const std::vector<uint8_t> &bytes) const;
+    // The receiver closed its end: end of stream or a reset.
+    bool closedByPeer() const;
+
+private:
+    int mFd;
+    bool mConnected = false;
+};
+
+// One frame as a TCP message of the wire format: the header, then the whole payload.
+std::vector<uint8_t> tcpMessage(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload);
+
 // Resident memory of this process, for checks that it stays bounded.
 size_t residentBytes();
 

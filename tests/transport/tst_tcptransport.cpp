@@ -28,44 +28,6 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
     return condition();
 }
 
-// A bare TCP client that writes whatever a test wants.
-class RawTcp {
-public:
-    explicit RawTcp(uint16_t port) : mFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        mConnected = ::connect(mFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-    }
-    ~RawTcp() { ::close(mFd); }
-    bool connected() const { return mConnected; }
-    void write(const std::vector<uint8_t> &bytes) const
-    {
-        [[maybe_unused]] auto n = ::send(mFd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    }
-    // The receiver closed its end: end of stream or a reset.
-    bool closedByPeer() const
-    {
-        pollfd pfd{mFd, POLLIN, 0};
-        if (::poll(&pfd, 1, 0) <= 0)
-            return false;
-        char c;
-        return ::recv(mFd, &c, 1, MSG_DONTWAIT) <= 0;
-    }
-
-private:
-    int mFd;
-    bool mConnected = false;
-};
-
-std::vector<uint8_t> message(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
-{
-    const auto size = uint32_t(payload.size());
-    return zuntest::datagram(zuntest::header(meta, size, 0, size), payload);
-}
-
 void expectFrame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
 {
     EXPECT_EQ(got.meta.streamId, meta.streamId);
@@ -185,7 +147,7 @@ TEST(TcpStream, FramesOfEverySizeAfterALargeOneAreNotHeldBack)
 {
     zun::TcpReceiver receiver;
     ASSERT_TRUE(receiver.listen(25000));
-    RawTcp peer(25000);
+    zuntest::RawTcp peer(25000);
     ASSERT_TRUE(peer.connected());
     const StreamFormat hd{1920, 1080, zun::kDepthRgb32, 1};
     const size_t big = zun::byteSize(hd);
@@ -200,7 +162,7 @@ TEST(TcpStream, FramesOfEverySizeAfterALargeOneAreNotHeldBack)
         for (size_t i = 0; i < frames.size(); ++i) {
             while (received < i)
                 std::this_thread::sleep_for(1ms);
-            const auto whole = message(frames[i].first, frames[i].second);
+            const auto whole = zuntest::tcpMessage(frames[i].first, frames[i].second);
             const auto payloadAt = whole.begin() + ptrdiff_t(zun::WireHeader::kSize);
             const auto tailAt = whole.end() - ptrdiff_t(std::min<size_t>(frames[i].second.size(), 1000) / 2);
             peer.write({whole.begin(), payloadAt});
@@ -236,12 +198,12 @@ TEST(TcpRobustness, APeerTricklingAFrameIsNotTakenForStalled)
 {
     zun::TcpReceiver receiver;
     ASSERT_TRUE(receiver.listen(25001));
-    RawTcp peer(25001);
+    zuntest::RawTcp peer(25001);
     ASSERT_TRUE(peer.connected());
     const StreamFormat f{320, 240, zun::kDepthRgb32, 1};
     const auto meta = zuntest::meta(f, 1);
     const auto payload = zuntest::pattern(zun::byteSize(f), 5);
-    const auto whole = message(meta, payload);
+    const auto whole = zuntest::tcpMessage(meta, payload);
     const auto slowUntil = std::chrono::steady_clock::now() + std::chrono::nanoseconds(zun::TcpReceiver::kStallNs) + 500ms;
     std::thread writing([&] {
         size_t at = whole.size() / 2;
@@ -269,12 +231,12 @@ TEST(TcpRobustness, BadPeersAreClosedWhileAGoodSenderStreams)
     const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
     const auto good = zuntest::pattern(zun::byteSize(f), 3);
 
-    RawTcp huge(21032), stalled(21032), garbage(21032);
+    zuntest::RawTcp huge(21032), stalled(21032), garbage(21032);
     ASSERT_TRUE(huge.connected() && stalled.connected() && garbage.connected());
     // 1 GiB announced for a frame that can be at most a few hundred MiB.
     const StreamFormat biggest{8192, 8192, zun::kDepthRgb32, 1};
     huge.write(zuntest::datagram(zuntest::header(zuntest::meta(biggest, 1, true), 1u << 30, 0, 1u << 30), {}));
-    const auto whole = message(zuntest::meta(f, 1, false, 77), good);
+    const auto whole = zuntest::tcpMessage(zuntest::meta(f, 1, false, 77), good);
     stalled.write({whole.begin(), whole.begin() + ptrdiff_t(whole.size() / 2)});
     garbage.write(zuntest::pattern(500, 1));
 
