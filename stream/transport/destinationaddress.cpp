@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace zun {
 namespace {
@@ -24,6 +25,23 @@ std::optional<in_addr> dotted(const std::string &text)
     if (inet_pton(AF_INET, text.c_str(), &addr) != 1)
         return std::nullopt;
     return addr;
+}
+
+bool endsWithLabel(std::string name, const std::string &label)
+{
+    if (!name.empty() && name.back() == '.')
+        name.pop_back();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return name == label || name.ends_with("." + label);
+}
+
+// A name whose last label is all digits can only be numeric ("127.1"), so it is never
+// worth a query to a name server.
+bool looksNumeric(const std::string &name)
+{
+    const auto dot = name.find_last_of('.');
+    const std::string last = dot == std::string::npos ? name : name.substr(dot + 1);
+    return !last.empty() && std::all_of(last.begin(), last.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 } // namespace
@@ -55,9 +73,17 @@ std::optional<in_addr> DestinationAddress::resolve(int *error) const
 {
     if (auto addr = numericHost())
         return addr;
+    // ".invalid" never resolves, so no name server is asked (RFC 6761).
+    if (endsWithLabel(host, "invalid")) {
+        if (error)
+            *error = EAI_NONAME;
+        return std::nullopt;
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
+    if (looksNumeric(host))
+        hints.ai_flags = AI_NUMERICHOST;
     addrinfo *found = nullptr;
     const int code = getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (code != 0 || !found) {

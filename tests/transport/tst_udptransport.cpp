@@ -1,3 +1,4 @@
+#include "transport/destinationaddress.h"
 #include "transport/udp/datagrambatch.h"
 #include "transport/udp/framecrc.h"
 #include "transport/udp/pacer.h"
@@ -9,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -736,6 +739,27 @@ TEST(UdpErrors, BadAddressesDropFramesAndNothingHangs)
     EXPECT_FALSE(sender.setDestination("127.0.0.1", 0));
     EXPECT_FALSE(sender.send(zuntest::meta(f, 1), payload));
     EXPECT_FALSE(zun::UdpSender().send(zuntest::meta(f, 1), payload)); // no destination yet
+}
+
+// Run where no name server can be reached, so a name that is asked for fails "try again"
+// and one refused before any query fails "not known".
+TEST(NoNameServer, NamesThatCanNeverResolveAreRefusedWithoutAQuery)
+{
+    REQUIRE_PRIVATE_NAMESPACE();
+    const auto lookup = [](const char *name, int *error) { return zun::DestinationAddress{name, {}}.resolve(error); };
+    int error = 0;
+    ASSERT_FALSE(lookup("no-such-host.example", &error));
+    ASSERT_EQ(error, EAI_AGAIN) << "this namespace should have no name server: " << gai_strerror(error);
+    for (const char *name : {"no-such-host.invalid", "A.B.INVALID.", "invalid", "999.1.1.1", "10.1.2.300"}) {
+        error = 0;
+        EXPECT_FALSE(lookup(name, &error)) << name;
+        EXPECT_EQ(error, EAI_NONAME) << name << ": " << gai_strerror(error);
+    }
+    EXPECT_FALSE(lookup("host.notinvalid", &error));
+    EXPECT_EQ(error, EAI_AGAIN) << "only the whole last label is special";
+    const auto shorthand = lookup("127.1", &error);
+    ASSERT_TRUE(shorthand) << "numeric shorthand still resolves";
+    EXPECT_EQ(shorthand->s_addr, htonl(INADDR_LOOPBACK));
 }
 
 TEST(UdpErrors, PortInUseAndUnlistenedReceiver)
