@@ -23,7 +23,7 @@ using FrameKey = std::pair<uint32_t, uint32_t>;
 
 // The plain path: each datagram checked and added on its own, from the bytes as they came.
 void addOneByOne(zun::FrameReassembler &reassembler, std::span<const uint8_t> run, size_t segment,
-                 std::map<FrameKey, std::vector<uint8_t>> &completed)
+                 std::map<FrameKey, zun::Bytes> &completed)
 {
     for (size_t at = 0; at < run.size(); at += segment) {
         const auto datagram = run.subspan(at, std::min(segment, run.size() - at));
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto limits = smallLimits();
     zun::FrameReassembler inPlace(limits), plain(limits);
     zun::DatagramReader reader;
-    std::map<FrameKey, std::vector<uint8_t>> fromInPlace, fromPlain;
+    std::map<FrameKey, zun::Bytes> fromInPlace, fromPlain;
     std::span<const uint8_t> in(data, size);
     while (in.size() >= 4) {
         const size_t segment = (size_t(in[0]) << 8) | in[1];

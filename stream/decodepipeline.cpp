@@ -29,7 +29,7 @@ DecodePipeline::Slot *DecodePipeline::freeSlot(std::unique_lock<std::mutex> &loc
 }
 
 void DecodePipeline::decode(const FrameMeta &meta, std::span<const uint8_t> payload,
-                            std::vector<uint8_t> *owned)
+                            Bytes *owned)
 {
     if (!mPool)
         mPool = WorkerPool::shared();

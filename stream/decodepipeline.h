@@ -35,7 +35,7 @@ public:
     // A JPEG payload of the frame meta describes. One in a buffer the source lets go of
     // (`owned`) is swapped out of it and decoded while this returns; one the source keeps
     // is decoded before this returns. Waits while kInFlight frames decode. One thread at a time.
-    void decode(const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *owned);
+    void decode(const FrameMeta &meta, std::span<const uint8_t> payload, Bytes *owned);
     // A frame that needs no decoding, delivered after those handed in before it.
     void pass(std::unique_ptr<DecodedFrame> frame);
     // Returns once every frame handed in has been delivered or refused.
@@ -46,7 +46,7 @@ public:
 private:
     struct Slot {
         JpegCodec codec;
-        std::vector<uint8_t> payload; // an owned payload, kept until its strips are done
+        Bytes payload; // an owned payload, kept until its strips are done
         std::unique_ptr<DecodedFrame> frame;
         std::atomic<bool> failed{false};
         bool busy = false;

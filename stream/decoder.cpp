@@ -34,7 +34,7 @@ void Decoder::release()
 
 SourceContext Decoder::context()
 {
-    return {[this](const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *raw) {
+    return {[this](const FrameMeta &meta, std::span<const uint8_t> payload, Bytes *raw) {
                 decodeInto(meta, payload, raw);
             },
             mMonitor, mAdaptive};
@@ -164,7 +164,7 @@ ZunReceiveStats Decoder::receiveStats() const
 }
 
 void Decoder::decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload,
-                         std::vector<uint8_t> *rawPayload)
+                         Bytes *rawPayload)
 {
     if (!payloadFits(meta.format, meta.compressed, payload.size())) {
         ++mUndecodable;

@@ -57,7 +57,7 @@ private:
     void retireSource();
     // Of the current source and those it replaced.
     SourceCounters sourceCounters() const;
-    void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload, std::vector<uint8_t> *rawPayload);
+    void decodeInto(const FrameMeta &meta, std::span<const uint8_t> payload, Bytes *rawPayload);
     void releaseLocked();
 
     uint32_t mProtocol = 0;

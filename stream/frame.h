@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bytes.h"
 #include "zunVidStreamLib2.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ struct FrameMeta {
 
 struct EncodedFrame {
     FrameMeta meta;
-    std::vector<uint8_t> payload; // JPEG bytes or raw pixels, no transport headers
+    Bytes payload; // JPEG bytes or raw pixels, no transport headers
 };
 
 uint64_t monotonicNowNs();

@@ -38,7 +38,7 @@ struct SourceCounters {
 
 // Where a source hands its frames: metadata and payload as carried, and for a raw network
 // frame the buffer itself, which may be taken instead of copied.
-using FrameSink = std::function<void(const FrameMeta &, std::span<const uint8_t>, std::vector<uint8_t> *)>;
+using FrameSink = std::function<void(const FrameMeta &, std::span<const uint8_t>, Bytes *)>;
 
 // What a source shares with its decoder.
 struct SourceContext {

@@ -73,8 +73,8 @@ private:
     std::shared_ptr<WorkerPool> mPool; // taken at the first frame of more than one strip
     std::vector<std::unique_ptr<StripCoder>> mCoders;
     std::vector<JpegStrip> mStrips;
-    std::vector<uint8_t> mPayload;
-    std::vector<uint8_t> mWide; // a 16-bit frame as 24-bit
+    Bytes mPayload;
+    Bytes mWide; // a 16-bit frame as 24-bit
     // What planDecode set up.
     std::span<const uint8_t> mDecodePayload;
     StreamFormat mDecodeFormat{};

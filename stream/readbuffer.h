@@ -13,7 +13,7 @@ namespace zun {
 struct DecodedFrame {
     FrameMeta meta;
     uint32_t carriedBytes = 0; // payload size as it travelled
-    std::vector<uint8_t> pixels;
+    Bytes pixels;
 };
 
 // Frames decoded by a decoder's thread, waiting for the reader. FIFO of a few frames that

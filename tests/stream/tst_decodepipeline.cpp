@@ -37,7 +37,8 @@ std::unique_ptr<zun::DecodedFrame> rawFrame(uint32_t number)
 {
     auto frame = std::make_unique<zun::DecodedFrame>();
     frame->meta = zuntest::meta(kSmall, number, false);
-    frame->pixels = zuntest::makeFrame(kSmall, number);
+    const auto pixels = zuntest::makeFrame(kSmall, number);
+    frame->pixels.assign(pixels.begin(), pixels.end());
     return frame;
 }
 
@@ -46,8 +47,9 @@ struct Receiving {
     zun::SourceMonitor monitor{StreamFormat{}};
     zun::DecodePipeline pipeline{buffer, monitor};
 
-    void decode(uint32_t number, std::vector<uint8_t> payload)
+    void decode(uint32_t number, const std::vector<uint8_t> &jpeg)
     {
+        zun::Bytes payload(jpeg.begin(), jpeg.end());
         pipeline.decode(zuntest::meta(kLarge, number, true), payload, &payload);
     }
     std::vector<uint32_t> numbersRead()

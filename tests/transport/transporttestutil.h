@@ -6,10 +6,21 @@
 #include "transport/networktransport.h"
 #include "transport/wireheader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+namespace zun {
+
+// A frame's bytes against a test's own, whatever the allocator of either.
+inline bool operator==(const Bytes &frame, const std::vector<uint8_t> &expected)
+{
+    return std::ranges::equal(frame, expected);
+}
+
+} // namespace zun
 
 namespace zuntest {
 

@@ -162,7 +162,7 @@ TEST(UdpUnicast, InterleavedStreamsAndReorderedPiecesArriveWhole)
     for (int i = 0; i < 2; ++i) {
         zun::EncodedFrame frame;
         ASSERT_TRUE(zuntest::receiveWithin(receiver, frame));
-        got[frame.meta.streamId] = frame.payload;
+        got[frame.meta.streamId].assign(frame.payload.begin(), frame.payload.end());
     }
     EXPECT_TRUE(got[100] == a);
     EXPECT_TRUE(got[200] == b);
@@ -195,7 +195,7 @@ TEST(UdpUnicast, TheNextFrameLandsInTheBufferTheCallerHandsBack)
     auto &[receiver, sender] = pair;
     const StreamFormat f{320, 240, zun::kDepthRgb888, 1};
     zun::EncodedFrame frame;
-    std::vector<uint8_t> handedBack;
+    zun::Bytes handedBack;
     for (uint32_t n = 1; n <= 3; ++n) {
         const auto payload = zuntest::pattern(zun::byteSize(f), n);
         ASSERT_TRUE(sender.send(zuntest::meta(f, n), payload));

@@ -37,7 +37,7 @@ private:
     std::array<uint8_t, WireHeader::kSize> mHeaderBytes{};
     size_t mHeaderHave = 0;
     WireHeader mHeader;
-    std::vector<uint8_t> mPayload;
+    Bytes mPayload;
     size_t mPayloadHave = 0;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bytes.h"
 #include "framedestination.h"
 #include "status.h"
 #include "transport/destinationresolver.h"
@@ -37,7 +38,7 @@ public:
 private:
     struct Message {
         std::array<uint8_t, WireHeader::kSize> header{};
-        std::vector<uint8_t> payload;
+        Bytes payload;
         size_t written = 0; // of header and payload together
         bool pending = false;
     };

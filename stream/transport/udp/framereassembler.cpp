@@ -339,9 +339,9 @@ bool FrameReassembler::evictOldestPartial()
     return true;
 }
 
-std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
+Bytes FrameReassembler::takeBuffer(uint32_t size)
 {
-    std::vector<uint8_t> buffer;
+    Bytes buffer;
     // The smallest that fits, so that each frame size keeps a set of its own.
     auto fit = mSpare.end();
     for (auto it = mSpare.begin(); it != mSpare.end(); ++it) {
@@ -360,7 +360,7 @@ std::vector<uint8_t> FrameReassembler::takeBuffer(uint32_t size)
     return buffer;
 }
 
-void FrameReassembler::recycle(std::vector<uint8_t> &&buffer)
+void FrameReassembler::recycle(Bytes &&buffer)
 {
     // Even the largest frames are kept: a fresh buffer costs its page faults in a burst, while
     // the socket fills. As many are kept as one stream's frames may use at once, so that a

@@ -43,7 +43,7 @@ public:
     // Moves out the frame the last add() or addLanded() completed; frame's old payload buffer is reused.
     void take(EncodedFrame &frame);
     // Gives a payload buffer back for reuse.
-    void recycle(std::vector<uint8_t> &&buffer);
+    void recycle(Bytes &&buffer);
     // Drops frames that have waited too long for a piece.
     void expire(uint64_t nowNs);
 
@@ -61,7 +61,7 @@ private:
         uint32_t total = 0;
         uint32_t covered = 0;
         uint64_t lastNs = 0;
-        std::vector<uint8_t> data;
+        Bytes data;
         std::vector<std::pair<uint32_t, uint32_t>> ranges; // received [begin, end), sorted, merged
         std::unique_ptr<FrameParity> parity;
         uint32_t rebuilt = 0; // data pieces rebuilt from parity
@@ -97,11 +97,11 @@ private:
     bool insertRange(Partial &partial, uint32_t begin, uint32_t end);
     void dropPartial(Stream &stream, size_t index);
     bool evictOldestPartial();
-    std::vector<uint8_t> takeBuffer(uint32_t size);
+    Bytes takeBuffer(uint32_t size);
 
     Limits mLimits;
     std::vector<Stream> mStreams;
-    std::vector<std::vector<uint8_t>> mSpare;
+    std::vector<Bytes> mSpare;
     size_t mSpareBytes = 0;
     EncodedFrame mCompleted;
     Landing mLanding;
