@@ -168,6 +168,37 @@ TEST(FrameReassembler, ALossyStreamMakesItsBuffersOnceAndThenOnlyReusesThem)
     EXPECT_EQ(r.buffersMade(), madeEarly) << "buffers were still being made after the first frames";
 }
 
+TEST(FrameReassembler, BuffersALossyMomentMadeAreGivenBackOnceTheStreamNoLongerNeedsThem)
+{
+    FrameReassembler r;
+    const size_t frameBytes = zun::byteSize(kFormat);
+    zun::EncodedFrame frame;
+    uint64_t now = 1'000'000'000;
+    const auto send = [&](uint32_t n, bool lossy) {
+        auto pieces = cut(zuntest::meta(kFormat, n), zuntest::pattern(frameBytes, n));
+        if (lossy)
+            pieces.pop_back();
+        for (const auto &p : pieces)
+            if (feed(r, p, now) == Result::Completed) {
+                r.take(frame); // as a decoder takes each frame and hands its last one back
+                r.recycle(std::move(frame.payload));
+                frame.payload.clear();
+            }
+        r.expire(now);
+        now += 33'000'000;
+    };
+    for (uint32_t n = 1; n <= 20; ++n)
+        send(n, n % 5 != 0);
+    const uint64_t made = r.buffersMade();
+    EXPECT_GE(r.spareBytes() + r.bytesHeld(), 4 * frameBytes) << "the lossy moment needs several buffers";
+    const uint64_t idle = FrameReassembler::Limits{}.spareIdleNs;
+    for (uint32_t n = 21; now < 1'000'000'000 + 3 * idle; ++n)
+        send(n, false);
+    EXPECT_EQ(r.buffersMade(), made) << "a steady stream makes no buffer of its own";
+    EXPECT_LE(r.spareBytes(), 2 * frameBytes) << "spares unused for " << idle / 1e9 << " s are kept";
+    EXPECT_GE(r.spareBytes(), frameBytes) << "the buffer a steady stream cycles through is kept";
+}
+
 // A fresh buffer for a frame this large costs its page faults in one burst while the
 // socket fills, so a buffer given back is used again however large.
 TEST(FrameReassembler, LargestFramesReuseTheBufferGivenBack)

@@ -27,6 +27,7 @@ FrameReassembler::Result FrameReassembler::add(const WireHeader &header,
 {
     if (piece.size() != header.pieceLength)
         return Result::Rejected;
+    mNowNs = nowNs;
     Stream &stream = streamFor(header.meta.streamId, nowNs);
     Result result = Result::Accepted;
     Partial *partial = partialFor(stream, header, nowNs, result);
@@ -70,6 +71,7 @@ FrameReassembler::Result FrameReassembler::addLanded(const WireHeader &header, u
 {
     if (!landsInZone(header))
         return Result::Rejected;
+    mNowNs = nowNs;
     Stream &stream = streamFor(header.meta.streamId, nowNs);
     Result result = Result::Accepted;
     Partial *partial = partialFor(stream, header, nowNs, result);
@@ -214,6 +216,11 @@ void FrameReassembler::take(EncodedFrame &frame)
 
 void FrameReassembler::expire(uint64_t nowNs)
 {
+    mNowNs = nowNs;
+    while (!mSpare.empty() && nowNs > mSpare.front().sinceNs + mLimits.spareIdleNs) {
+        mSpareBytes -= mSpare.front().buffer.capacity();
+        mSpare.erase(mSpare.begin());
+    }
     for (size_t s = mStreams.size(); s-- > 0;) {
         Stream &stream = mStreams[s];
         for (size_t i = stream.partials.size(); i-- > 0;) {
@@ -342,15 +349,17 @@ bool FrameReassembler::evictOldestPartial()
 Bytes FrameReassembler::takeBuffer(uint32_t size)
 {
     Bytes buffer;
-    // The smallest that fits, so that each frame size keeps a set of its own.
+    // The smallest that fits, so that each frame size keeps a set of its own, and of those the
+    // one last given back, so that buffers a stream no longer needs stay unused and go.
     auto fit = mSpare.end();
     for (auto it = mSpare.begin(); it != mSpare.end(); ++it) {
-        if (it->capacity() >= size && (fit == mSpare.end() || it->capacity() < fit->capacity()))
+        const size_t capacity = it->buffer.capacity();
+        if (capacity >= size && (fit == mSpare.end() || capacity <= fit->buffer.capacity()))
             fit = it;
     }
     if (fit != mSpare.end()) {
-        mSpareBytes -= fit->capacity();
-        buffer = std::move(*fit);
+        mSpareBytes -= fit->buffer.capacity();
+        buffer = std::move(fit->buffer);
         mSpare.erase(fit);
     } else {
         ++mBuffersMade;
@@ -365,13 +374,14 @@ void FrameReassembler::recycle(Bytes &&buffer)
     // Even the largest frames are kept: a fresh buffer costs its page faults in a burst, while
     // the socket fills. As many are kept as one stream's frames may use at once, so that a
     // steady stream, however lossy, makes its buffers once and then only reuses them, and
-    // memory stays flat; but never more than frames in progress may hold.
+    // memory stays flat; but never more than frames in progress may hold, and only while
+    // frames still need them.
     if (buffer.capacity() == 0 || buffer.capacity() > mLimits.maxBytes)
         return;
     mSpareBytes += buffer.capacity();
-    mSpare.push_back(std::move(buffer));
+    mSpare.push_back({std::move(buffer), mNowNs});
     while (mSpare.size() > mLimits.maxFramesPerStream + kSpareBeyondPartials || mSpareBytes > mLimits.maxBytes) {
-        mSpareBytes -= mSpare.front().capacity();
+        mSpareBytes -= mSpare.front().buffer.capacity();
         mSpare.erase(mSpare.begin());
     }
 }

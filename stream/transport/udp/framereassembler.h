@@ -24,6 +24,7 @@ public:
         size_t maxGapsPerFrame = 1024; // more for frames over 16 MiB
         uint64_t timeoutNs = 300'000'000; // since the frame's last piece
         uint64_t streamForgetNs = 10'000'000'000;
+        uint64_t spareIdleNs = 10'000'000'000; // a spare buffer unused this long is given back
     };
     enum class Result { Accepted, Completed, Rejected, Stale };
 
@@ -44,7 +45,8 @@ public:
     void take(EncodedFrame &frame);
     // Gives a payload buffer back for reuse.
     void recycle(Bytes &&buffer);
-    // Drops frames that have waited too long for a piece.
+    // Drops frames that have waited too long for a piece, and spare buffers no frame has
+    // needed for a while.
     void expire(uint64_t nowNs);
 
     uint64_t framesIncomplete() const { return mIncomplete; }
@@ -52,6 +54,7 @@ public:
     uint64_t framesRepaired() const { return mRepaired; }
     uint64_t piecesRebuilt() const { return mRebuilt; }
     size_t bytesHeld() const { return mBytesHeld; }
+    size_t spareBytes() const { return mSpareBytes; }
     // Payload buffers made afresh rather than reused.
     uint64_t buffersMade() const { return mBuffersMade; }
 
@@ -72,6 +75,11 @@ private:
         uint32_t lastDelivered = 0;
         uint64_t lastNs = 0;
         std::vector<Partial> partials;
+    };
+
+    struct Spare {
+        Bytes buffer;
+        uint64_t sinceNs = 0;
     };
 
     struct Landing {
@@ -101,8 +109,9 @@ private:
 
     Limits mLimits;
     std::vector<Stream> mStreams;
-    std::vector<Bytes> mSpare;
+    std::vector<Spare> mSpare; // the longest unused first
     size_t mSpareBytes = 0;
+    uint64_t mNowNs = 0; // the latest time add() or expire() was given
     EncodedFrame mCompleted;
     Landing mLanding;
     size_t mBytesHeld = 0;
