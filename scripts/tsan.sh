@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 "$PWD/scripts/install-deps.sh"
 build_dir=${TSAN_BUILD_DIR:-build-tsan}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUN_SANITIZE=thread
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUN_SANITIZE=thread -DZUN_WITH_BENCH=OFF
 cmake --build "$build_dir"
 # Any report fails the run. Qt is not instrumented, so what it does inside (its own futex
 # mutexes, QtTest's watchdog thread) is left out and our side is checked.
