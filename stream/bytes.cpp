@@ -10,17 +10,7 @@ namespace {
 // malloc's own starting threshold, before it drifts.
 constexpr size_t kMappedFrom = size_t(128) << 10;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMapLarge = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kMapLarge = false;
-#else
-constexpr bool kMapLarge = true;
-#endif
-#else
-constexpr bool kMapLarge = true;
-#endif
+constexpr bool kMapLarge = ZUN_MAP_FRAME_BYTES;
 
 bool mapped(size_t size)
 {
