@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 
-#include <cstdlib>
 
 namespace zun {
 namespace {
@@ -10,11 +9,9 @@ namespace {
 // malloc's own starting threshold, before it drifts.
 constexpr size_t kMappedFrom = size_t(128) << 10;
 
-constexpr bool kMapLarge = ZUN_MAP_FRAME_BYTES;
-
 bool mapped(size_t size)
 {
-    return kMapLarge && size >= kMappedFrom;
+    return size >= kMappedFrom;
 }
 
 } // namespace
