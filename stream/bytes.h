@@ -1,52 +1,102 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <new>
-#include <vector>
+#include <cstring>
+#include <initializer_list>
+#include <iterator>
 
 namespace zun {
 
-// Where a frame-sized buffer's memory comes from. Above the threshold it is mapped from the
-// kernel and unmapped when freed: malloc would raise its own mapping threshold to the largest
-// frame it saw freed and from then on keep frames in whichever thread's arena freed them, so
-// a process that makes receivers and their threads for hours would hold frames in every arena.
-void *allocateFrameBytes(size_t size);
-void freeFrameBytes(void *memory, size_t size) noexcept;
+// A frame's payload or pixels: a vector of bytes whose memory, for a frame-sized buffer, is
+// mapped from the kernel and unmapped when freed. malloc would raise its own mapping threshold
+// to the largest frame it saw freed and from then on keep frames in whichever thread's arena
+// freed them, so a process that makes receivers and their threads for hours would hold frames
+// in every arena. Fills and copies are memset and memcpy, as std::vector's are only with its own
+// allocator, and a fresh mapping is known to be zero, so growing into one touches no page.
+class Bytes
+{
+public:
+    using value_type = uint8_t;
+    using size_type = size_t;
+    using difference_type = ptrdiff_t;
+    using reference = uint8_t &;
+    using const_reference = const uint8_t &;
+    using pointer = uint8_t *;
+    using const_pointer = const uint8_t *;
+    using iterator = uint8_t *;
+    using const_iterator = const uint8_t *;
 
-template <class T>
-struct FrameAllocator {
-    using value_type = T;
+    Bytes() noexcept = default;
+    explicit Bytes(size_t size) { resize(size); }
+    Bytes(size_t size, uint8_t value) { resize(size, value); }
+    template <std::input_iterator It>
+    Bytes(It first, It last) { assign(first, last); }
+    Bytes(std::initializer_list<uint8_t> bytes) { assign(bytes.begin(), bytes.end()); }
+    Bytes(const Bytes &other) { assign(other.begin(), other.end()); }
+    Bytes(Bytes &&other) noexcept { swap(other); }
+    Bytes &operator=(const Bytes &other);
+    Bytes &operator=(Bytes &&other) noexcept;
+    ~Bytes();
 
-    FrameAllocator() = default;
-    template <class U>
-    FrameAllocator(const FrameAllocator<U> &) noexcept {}
+    uint8_t *data() noexcept { return mData; }
+    const uint8_t *data() const noexcept { return mData; }
+    size_t size() const noexcept { return mSize; }
+    bool empty() const noexcept { return mSize == 0; }
+    size_t capacity() const noexcept { return mCapacity; }
+    iterator begin() noexcept { return mData; }
+    iterator end() noexcept { return mData + mSize; }
+    const_iterator begin() const noexcept { return mData; }
+    const_iterator end() const noexcept { return mData + mSize; }
+    uint8_t &operator[](size_t at) noexcept { return mData[at]; }
+    const uint8_t &operator[](size_t at) const noexcept { return mData[at]; }
+    uint8_t &back() noexcept { return mData[mSize - 1]; }
 
-    T *allocate(size_t n) { return static_cast<T *>(allocateFrameBytes(n * sizeof(T))); }
-    void deallocate(T *p, size_t n) noexcept { freeFrameBytes(p, n * sizeof(T)); }
+    // Bytes gained are zero, or value.
+    void resize(size_t size);
+    void resize(size_t size, uint8_t value);
+    void reserve(size_t capacity);
+    void clear() noexcept { mSize = 0; }
+    void push_back(uint8_t value);
+    void swap(Bytes &other) noexcept;
 
-    template <class U>
-    bool operator==(const FrameAllocator<U> &) const noexcept { return true; }
+    template <std::input_iterator It>
+    void assign(It first, It last)
+    {
+        clear();
+        insert(end(), first, last);
+    }
+
+    template <std::input_iterator It>
+    iterator insert(const_iterator at, It first, It last)
+    {
+        const size_t offset = size_t(at - mData);
+        if constexpr (std::forward_iterator<It>) {
+            const size_t count = size_t(std::distance(first, last));
+            std::copy(first, last, openGap(offset, count));
+        } else {
+            for (size_t i = offset; first != last; ++first, ++i)
+                *openGap(i, 1) = *first;
+        }
+        return mData + offset;
+    }
+
+    friend bool operator==(const Bytes &a, const Bytes &b) noexcept
+    {
+        return a.mSize == b.mSize && (a.mSize == 0 || std::memcmp(a.mData, b.mData, a.mSize) == 0);
+    }
+
+private:
+    // Room for count bytes at offset, the bytes after it moved up; where they go.
+    uint8_t *openGap(size_t offset, size_t count);
+    void reallocate(size_t capacity);
+
+    uint8_t *mData = nullptr;
+    size_t mSize = 0;
+    size_t mCapacity = 0;
+    // From here to the capacity the memory is a mapping's untouched zeros.
+    size_t mZeroFrom = 0;
 };
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZUN_MAP_FRAME_BYTES 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZUN_MAP_FRAME_BYTES 0
-#endif
-#endif
-#ifndef ZUN_MAP_FRAME_BYTES
-#define ZUN_MAP_FRAME_BYTES 1
-#endif
-
-// A frame's payload or pixels. Under AddressSanitizer a plain vector, so that its allocator
-// still catches overruns, and because its instrumented element-wise fill through an allocator
-// of our own is far slower than the sanitizer's memset.
-#if ZUN_MAP_FRAME_BYTES
-using Bytes = std::vector<uint8_t, FrameAllocator<uint8_t>>;
-#else
-using Bytes = std::vector<uint8_t>;
-#endif
 
 } // namespace zun

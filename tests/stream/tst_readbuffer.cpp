@@ -1,6 +1,10 @@
-// The read buffer behind decoded frames: FIFO order and its bound, the adaptive newest-only rule.
+// The read buffer behind decoded frames: FIFO order and its bound, the adaptive newest-only rule;
+// and the byte buffers that frames are made of.
 
 #include "readbuffer.h"
+
+#include <algorithm>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +79,38 @@ TEST(ReadBuffer, AReaderThatFallsBehindAndCatchesUpNeedsNoFreshFrames)
     }
     EXPECT_GT(buffer.dropped(), 0u);
     EXPECT_EQ(freshAfterFirstRound, 0u);
+}
+
+// Below and above the size from which a buffer is mapped: bytes a buffer regains after it
+// shrank read as zero, though a fresh mapping is not cleared; and edits keep every byte.
+TEST(FrameBytes, RegainedBytesAreZeroAndEditsKeepEveryByte)
+{
+    for (const size_t size : {size_t(1000), size_t(3) << 20}) {
+        zun::Bytes bytes(size, 0xab);
+        bytes.resize(10);
+        bytes.resize(size);
+        EXPECT_EQ(std::count(bytes.begin() + 10, bytes.end(), 0), ptrdiff_t(size - 10)) << size;
+        EXPECT_EQ(std::count(bytes.begin(), bytes.begin() + 10, 0xab), 10) << size;
+
+        zun::Bytes grown;
+        for (size_t i = 0; i < size; ++i)
+            grown.push_back(uint8_t(i));
+        grown.resize(size + 5);
+        EXPECT_EQ(std::count(grown.end() - 5, grown.end(), 0), 5) << size;
+        const std::vector<uint8_t> middle{1, 2, 3};
+        grown.insert(grown.begin() + 7, middle.begin(), middle.end());
+        ASSERT_EQ(grown.size(), size + 8);
+        EXPECT_EQ(grown[6], 6);
+        EXPECT_EQ(grown[8], 2);
+        EXPECT_EQ(grown[10], 7);
+        EXPECT_EQ(grown[size + 2], uint8_t(size - 1));
+
+        zun::Bytes copy = grown;
+        EXPECT_TRUE(copy == grown);
+        const zun::Bytes moved = std::move(grown);
+        EXPECT_TRUE(moved == copy);
+        EXPECT_TRUE(grown.empty());
+    }
 }
 
 } // namespace
