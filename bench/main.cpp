@@ -104,51 +104,78 @@ void printStreamRow(const char *mode, const StreamConfig &c, const StreamResult 
 
 } // namespace bench
 
+namespace {
+
+struct Bench {
+    const char *name;
+    void (*run)(const bench::Options &);
+    bool byDefault;
+};
+
+// In the order they run.
+constexpr Bench kBenches[] = {
+    {"memory", bench::runMemoryBench, true},
+    {"network", bench::runNetworkBench, true},
+    {"tcp", bench::runTcpBench, false},
+    {"jpeg", bench::runJpegBench, true},
+    {"jpegdecode", bench::runJpegDecodeBench, false},
+    {"veth", bench::runVethBench, false},
+    {"largest", bench::runLargestBench, false},
+    {"encodelock", bench::runEncodeLockBench, false},
+    {"fanout", bench::runFanOutBench, false},
+    {"soak", bench::runSoakBench, false},
+    {"rcvbuf", bench::runReceiveBufferBench, false},
+    {"parity", bench::runParityBench, true},
+};
+
+int usage(std::FILE *to, int code)
+{
+    std::fputs("usage: zunbench [--seconds S] [--rounds N] [--only NAME] [--minutes M] [--burst BYTES] "
+               "[--buffer BYTES]\nNAME is one of:", to);
+    for (const Bench &b : kBenches)
+        std::fprintf(to, " %s", b.name);
+    std::fputs("\n", to);
+    return code;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     bench::Options options;
     std::string only;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+        const bool valued = i + 1 < argc;
+        if (std::strcmp(argv[i], "--help") == 0)
+            return usage(stdout, 0);
+        if (std::strcmp(argv[i], "--seconds") == 0 && valued)
             options.seconds = std::atof(argv[++i]);
-        else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--rounds") == 0 && valued)
             options.rounds = std::max(1, std::atoi(argv[++i]));
-        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--only") == 0 && valued)
             only = argv[++i];
-        else if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--minutes") == 0 && valued)
             options.minutes = std::atof(argv[++i]);
-        else if (std::strcmp(argv[i], "--burst") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--burst") == 0 && valued)
             options.burst = std::strtoull(argv[++i], nullptr, 10);
-        else if (std::strcmp(argv[i], "--buffer") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--buffer") == 0 && valued)
             options.buffer = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--memory-reader") == 0 && i + 1 < argc)
+        else if (std::strcmp(argv[i], "--memory-reader") == 0 && valued)
             return bench::runMemoryReader(uint16_t(std::atoi(argv[++i])));
+        else {
+            std::fprintf(stderr, "zunbench: %s: unknown option or missing value\n", argv[i]);
+            return usage(stderr, 2);
+        }
+    }
+    if (!only.empty() && std::none_of(std::begin(kBenches), std::end(kBenches),
+                                      [&](const Bench &b) { return only == b.name; })) {
+        std::fprintf(stderr, "zunbench: no benchmark called %s\n", only.c_str());
+        return usage(stderr, 2);
     }
     std::printf("load average at start %.2f\n", bench::loadAverage());
-    if (only.empty() || only == "memory")
-        bench::runMemoryBench(options);
-    if (only.empty() || only == "network")
-        bench::runNetworkBench(options);
-    if (only == "tcp")
-        bench::runTcpBench(options);
-    if (only.empty() || only == "jpeg")
-        bench::runJpegBench(options);
-    if (only == "jpegdecode")
-        bench::runJpegDecodeBench(options);
-    if (only == "veth")
-        bench::runVethBench(options);
-    if (only == "largest")
-        bench::runLargestBench(options);
-    if (only == "encodelock")
-        bench::runEncodeLockBench(options);
-    if (only == "fanout")
-        bench::runFanOutBench(options);
-    if (only == "soak")
-        bench::runSoakBench(options);
-    if (only == "rcvbuf")
-        bench::runReceiveBufferBench(options);
-    if (only.empty() || only == "parity")
-        bench::runParityBench(options);
+    for (const Bench &b : kBenches)
+        if (only.empty() ? b.byDefault : only == b.name)
+            b.run(options);
     std::printf("load average at end %.2f\n", bench::loadAverage());
     return 0;
 }
