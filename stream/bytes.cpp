@@ -83,12 +83,6 @@ void Bytes::reallocate(size_t capacity)
     mZeroFrom = mapped(capacity) ? mSize : capacity;
 }
 
-void Bytes::reserve(size_t capacity)
-{
-    if (capacity > mCapacity)
-        reallocate(capacity);
-}
-
 void Bytes::resize(size_t size)
 {
     if (size > mCapacity)
@@ -97,23 +91,6 @@ void Bytes::resize(size_t size)
         std::memset(mData + mSize, 0, std::min(size, mZeroFrom) - mSize);
     mZeroFrom = std::max(mZeroFrom, size);
     mSize = size;
-}
-
-void Bytes::resize(size_t size, uint8_t value)
-{
-    if (value == 0 || size <= mSize) {
-        resize(size);
-        return;
-    }
-    reserve(std::max(size, 2 * mSize));
-    std::memset(mData + mSize, value, size - mSize);
-    mZeroFrom = std::max(mZeroFrom, size);
-    mSize = size;
-}
-
-void Bytes::push_back(uint8_t value)
-{
-    *openGap(mSize, 1) = value;
 }
 
 uint8_t *Bytes::openGap(size_t offset, size_t count)

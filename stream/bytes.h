@@ -30,10 +30,8 @@ public:
 
     Bytes() noexcept = default;
     explicit Bytes(size_t size) { resize(size); }
-    Bytes(size_t size, uint8_t value) { resize(size, value); }
-    template <std::input_iterator It>
+    template <std::forward_iterator It>
     Bytes(It first, It last) { assign(first, last); }
-    Bytes(std::initializer_list<uint8_t> bytes) { assign(bytes.begin(), bytes.end()); }
     Bytes(const Bytes &other) { assign(other.begin(), other.end()); }
     Bytes(Bytes &&other) noexcept { swap(other); }
     Bytes &operator=(const Bytes &other);
@@ -51,34 +49,24 @@ public:
     const_iterator end() const noexcept { return mData + mSize; }
     uint8_t &operator[](size_t at) noexcept { return mData[at]; }
     const uint8_t &operator[](size_t at) const noexcept { return mData[at]; }
-    uint8_t &back() noexcept { return mData[mSize - 1]; }
 
-    // Bytes gained are zero, or value.
+    // Bytes gained are zero.
     void resize(size_t size);
-    void resize(size_t size, uint8_t value);
-    void reserve(size_t capacity);
     void clear() noexcept { mSize = 0; }
-    void push_back(uint8_t value);
     void swap(Bytes &other) noexcept;
 
-    template <std::input_iterator It>
+    template <std::forward_iterator It>
     void assign(It first, It last)
     {
         clear();
         insert(end(), first, last);
     }
 
-    template <std::input_iterator It>
+    template <std::forward_iterator It>
     iterator insert(const_iterator at, It first, It last)
     {
         const size_t offset = size_t(at - mData);
-        if constexpr (std::forward_iterator<It>) {
-            const size_t count = size_t(std::distance(first, last));
-            std::copy(first, last, openGap(offset, count));
-        } else {
-            for (size_t i = offset; first != last; ++first, ++i)
-                *openGap(i, 1) = *first;
-        }
+        std::copy(first, last, openGap(offset, size_t(std::distance(first, last))));
         return mData + offset;
     }
 

@@ -86,15 +86,18 @@ TEST(ReadBuffer, AReaderThatFallsBehindAndCatchesUpNeedsNoFreshFrames)
 TEST(FrameBytes, RegainedBytesAreZeroAndEditsKeepEveryByte)
 {
     for (const size_t size : {size_t(1000), size_t(3) << 20}) {
-        zun::Bytes bytes(size, 0xab);
+        zun::Bytes bytes(size);
+        std::fill(bytes.begin(), bytes.end(), 0xab);
         bytes.resize(10);
         bytes.resize(size);
         EXPECT_EQ(std::count(bytes.begin() + 10, bytes.end(), 0), ptrdiff_t(size - 10)) << size;
         EXPECT_EQ(std::count(bytes.begin(), bytes.begin() + 10, 0xab), 10) << size;
 
         zun::Bytes grown;
-        for (size_t i = 0; i < size; ++i)
-            grown.push_back(uint8_t(i));
+        for (size_t i = 0; i < size; ++i) {
+            const uint8_t byte = uint8_t(i);
+            grown.insert(grown.end(), &byte, &byte + 1);
+        }
         grown.resize(size + 5);
         EXPECT_EQ(std::count(grown.end() - 5, grown.end(), 0), 5) << size;
         const std::vector<uint8_t> middle{1, 2, 3};
