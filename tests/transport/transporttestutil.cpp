@@ -10,7 +10,6 @@
 #include <fstream>
 
 namespace zuntest {
-namespace {
 
 sockaddr_in loopback(uint16_t port)
 {
@@ -21,7 +20,18 @@ sockaddr_in loopback(uint16_t port)
     return addr;
 }
 
-} // namespace
+int listenerThatNeverReads(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in addr = loopback(port);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 std::vector<uint8_t> pattern(size_t size, uint32_t seed)
 {

@@ -6,6 +6,8 @@
 #include "transport/networktransport.h"
 #include "transport/wireheader.h"
 
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -65,6 +67,12 @@ private:
     int mFd;
     bool mConnected = false;
 };
+
+// 127.0.0.1 at port.
+sockaddr_in loopback(uint16_t port);
+// A TCP socket listening at 127.0.0.1 that never reads: a peer whose window fills. -1 when the
+// port cannot be had.
+int listenerThatNeverReads(uint16_t port);
 
 // One frame as a TCP message of the wire format: the header, then the whole payload.
 std::vector<uint8_t> tcpMessage(const zun::FrameMeta &meta, const std::vector<uint8_t> &payload);

@@ -28,6 +28,15 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
     return condition();
 }
 
+::testing::AssertionResult connectTo(zun::TcpSender &sender, uint16_t port)
+{
+    if (!sender.setDestination("127.0.0.1", port))
+        return ::testing::AssertionFailure() << "no destination";
+    if (!eventually([&] { return sender.connected(); }))
+        return ::testing::AssertionFailure() << "not connected to " << port;
+    return ::testing::AssertionSuccess();
+}
+
 void expectFrame(const zun::EncodedFrame &got, const zun::FrameMeta &meta, const std::vector<uint8_t> &payload)
 {
     EXPECT_EQ(got.meta.streamId, meta.streamId);
@@ -46,8 +55,7 @@ TEST(TcpStream, EveryDepthAndJpegArriveWhole)
     zun::TcpReceiver receiver;
     ASSERT_TRUE(receiver.listen(21030));
     zun::TcpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21030));
-    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    ASSERT_TRUE(connectTo(sender, 21030));
     uint32_t n = 0;
     std::vector<std::pair<zun::FrameMeta, std::vector<uint8_t>>> frames;
     for (uint16_t depth = 0; depth <= 3; ++depth) {
@@ -77,8 +85,7 @@ TEST(TcpStream, FramesSentFlatOutArriveInTheOrderSent)
     zun::TcpReceiver receiver;
     ASSERT_TRUE(receiver.listen(21036));
     zun::TcpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21036));
-    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    ASSERT_TRUE(connectTo(sender, 21036));
     const StreamFormat f{320, 240, 1, 1};
     const auto payload = zuntest::pattern(zun::byteSize(f), 1);
     std::atomic<bool> done{false};
@@ -241,8 +248,7 @@ TEST(TcpRobustness, BadPeersAreClosedWhileAGoodSenderStreams)
     garbage.write(zuntest::pattern(500, 1));
 
     zun::TcpSender sender;
-    ASSERT_TRUE(sender.setDestination("127.0.0.1", 21032));
-    ASSERT_TRUE(eventually([&] { return sender.connected(); }));
+    ASSERT_TRUE(connectTo(sender, 21032));
     int received = 0;
     uint32_t n = 0;
     const auto end = std::chrono::steady_clock::now() + 2500ms + std::chrono::nanoseconds(zun::TcpReceiver::kStallNs);
@@ -267,21 +273,12 @@ TEST(TcpRobustness, BadPeersAreClosedWhileAGoodSenderStreams)
 
 TEST(TcpRobustness, FullSocketReplacesTheQueuedFrameAndDeleteIsPrompt)
 {
-    // A peer that accepts and never reads.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(21033);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
+    const int listener = zuntest::listenerThatNeverReads(21033);
+    ASSERT_GE(listener, 0);
     const StreamFormat f{1920, 1080, zun::kDepthRgb32, 1};
     const auto payload = zuntest::pattern(zun::byteSize(f), 1);
     auto sender = std::make_unique<zun::TcpSender>();
-    ASSERT_TRUE(sender->setDestination("127.0.0.1", 21033));
-    ASSERT_TRUE(eventually([&] { return sender->connected(); }));
+    ASSERT_TRUE(connectTo(*sender, 21033));
     for (uint32_t n = 0; n < 20; ++n) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(zuntest::send(*sender, zuntest::meta(f, n), payload));

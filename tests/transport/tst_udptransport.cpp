@@ -585,11 +585,8 @@ struct EthernetPieces {
 void sendCoalesced(uint16_t port, std::span<const zun::Datagram> datagrams)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    const sockaddr_in to = zuntest::loopback(port);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to), 0);
     zun::DatagramBatch batch;
     EXPECT_EQ(batch.send(fd, datagrams, [] {}), datagrams.size());
     EXPECT_TRUE(batch.offloading());
@@ -680,11 +677,8 @@ TEST(UdpRobustness, DataPiecesStayVersionTwoAndRedundancyZeroSendsNoParity)
     ASSERT_GE(fd, 0);
     const int big = 8 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(21025);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const sockaddr_in address = zuntest::loopback(21025);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     const timeval wait{0, 200000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     zun::UdpSender sender;
