@@ -38,7 +38,7 @@ public:
         const auto counters = mReceiver->counters();
         t.repaired = counters.framesRepaired;
         t.incomplete = counters.framesIncomplete;
-        t.droppedOnFullBuffer = mReceiver->reader().droppedOnFullBuffer();
+        t.droppedOnFullBuffer = mReceiver->droppedOnFullBuffer();
         std::vector<uint64_t> trips;
         for (const auto &frame : mFrames)
             trips.push_back(frame.second);

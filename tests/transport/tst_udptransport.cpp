@@ -2,6 +2,7 @@
 #include "transport/udp/datagrambatch.h"
 #include "transport/udp/framecrc.h"
 #include "transport/udp/pacer.h"
+#include "transport/udp/socketspread.h"
 #include "transport/udp/udpreceiver.h"
 #include "transport/udp/udpsender.h"
 #include "transporttestutil.h"
@@ -211,6 +212,57 @@ TEST(UdpUnicast, TheNextFrameLandsInTheBufferTheCallerHandsBack)
     }
 }
 
+TEST(UdpUnicast, TheKernelSpreadsAPortsDatagramsWhereItsReaderLooksForThem)
+{
+    constexpr size_t kSockets = 5;
+    std::vector<zun::SocketFd> sockets;
+    for (size_t i = 0; i < kSockets; ++i) {
+        sockets.emplace_back(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0));
+        const int on = 1;
+        ASSERT_EQ(setsockopt(sockets.back().get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on), 0);
+        const sockaddr_in address = zuntest::loopback(21028);
+        ASSERT_EQ(::bind(sockets.back().get(), reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    }
+    ASSERT_TRUE(zun::SocketSpread::attach(sockets.front().get(), kSockets));
+    const auto arrivedAt = [&](const std::vector<uint8_t> &bytes) {
+        zuntest::RawUdp().send(21028, bytes);
+        for (int tries = 0; tries < 200; ++tries) {
+            for (size_t i = 0; i < kSockets; ++i) {
+                std::vector<uint8_t> got(bytes.size() + 1);
+                if (::recv(sockets[i].get(), got.data(), got.size(), 0) == ssize_t(bytes.size()))
+                    return i;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return kSockets;
+    };
+    const StreamFormat f{1920, 1080, zun::kDepthRgb888, 1};
+    const uint32_t total = uint32_t(zun::byteSize(f));
+    for (uint32_t frame : {0u, 1u, 7u, 0xFFFFFFFFu}) {
+        for (uint32_t offset : {0u, 1000u, 65535u, 65536u, 3u * 65536 + 7, total - 1000}) {
+            const auto header = zuntest::header(zuntest::meta(f, frame), total, offset, 1000);
+            EXPECT_EQ(arrivedAt(zuntest::datagram(header, std::vector<uint8_t>(1000))),
+                      zun::SocketSpread::socketFor(frame, offset, kSockets))
+                << "frame " << frame << " offset " << offset;
+        }
+        // Parity pieces all say offset 0: they go by block and row instead, so that a frame's
+        // parity, sent last, is spread as well.
+        const zun::ParityLayout layout = zun::ParityLayout::choose(total, 1428, 5);
+        ASSERT_GT(layout.blockCount, 6u);
+        for (uint32_t block : {0u, 1u, 6u}) {
+            for (uint32_t row : {0u, 3u}) {
+                auto header = zuntest::header(zuntest::meta(f, frame), total, 0, 1428);
+                header.parity = zun::WireHeader::Parity{layout, block, row, 0};
+                EXPECT_EQ(arrivedAt(zuntest::datagram(header, std::vector<uint8_t>(1428))),
+                          (frame + block + row) % kSockets)
+                    << "frame " << frame << " parity block " << block << " row " << row;
+            }
+        }
+    }
+    // Too short to be a piece: the first socket's reader refuses it.
+    EXPECT_EQ(arrivedAt({1, 2, 3}), 0u);
+}
+
 TEST(UdpUnicast, ReceiverThatFellBehindTakesTheNewestFrameOfEachStream)
 {
     zun::UdpReceiver receiver({}, 20'000'000);
@@ -334,11 +386,51 @@ TEST(UdpRobustness, AReceiveBufferShortOfWhatWasAskedIsToldInTheStatus)
     zun::UdpReceiver::setReceiveBufferCeiling(212992);
     const std::string untuned = statusOf(24590);
     zun::UdpReceiver::setReceiveBufferCeiling(0);
-    EXPECT_NE(untuned.find("receive buffer 208 KiB granted of 128 MiB asked, net.core.rmem_max"), std::string::npos)
+    EXPECT_NE(untuned.find("receive buffer 208 KiB granted of 128 MiB asked, net.core.rmem_max, on each of 8 sockets"),
+              std::string::npos)
         << untuned;
     if (geteuid() == 0) {
         EXPECT_EQ(statusOf(24591), "") << "root takes the whole buffer past net.core.rmem_max";
     }
+}
+
+TEST(UdpRobustness, ABurstPastOneSocketsBufferArrivesWholeOverAPortSpreadOverSockets)
+{
+    // 22 pieces of 64 KiB sent while nobody reads: more than one 208 KiB socket holds.
+    const StreamFormat f{800, 600, zun::kDepthRgb888, 1};
+    const auto payload = zuntest::pattern(zun::byteSize(f), 1);
+    zun::EncodedFrame got;
+    {
+        LoopbackPair single;
+        ASSERT_TRUE(single.connect(21027));
+        ASSERT_EQ(single.receiver.socketCount(), 1u);
+        single.receiver.limitReceiveBuffer(212992);
+        ASSERT_TRUE(single.sender.send(zuntest::meta(f, 1), payload));
+        EXPECT_FALSE(zuntest::receiveWithin(single.receiver, got, 500ms)) << "the burst fits one socket";
+        ASSERT_GT(single.receiver.counters().overflowed, 0u);
+    }
+    zun::UdpReceiver::setReceiveBufferCeiling(212992);
+    LoopbackPair spread;
+    const bool connected = spread.connect(21027);
+    zun::UdpReceiver::setReceiveBufferCeiling(0);
+    ASSERT_TRUE(connected);
+    ASSERT_EQ(spread.receiver.socketCount(), zun::SocketSpread::kMaxSockets);
+    for (uint32_t n = 1; n <= 3; ++n) {
+        const uint64_t landedBefore = spread.receiver.reader().landedInPlace();
+        const auto frame = zuntest::pattern(zun::byteSize(f), n);
+        const zun::FrameMeta meta = zuntest::meta(f, n);
+        ASSERT_TRUE(spread.sender.send(meta, frame));
+        ASSERT_TRUE(zuntest::receiveWithin(spread.receiver, got)) << "frame " << n;
+        expectSame(got, meta, frame);
+        // Read in the kernel's turn, every piece but the frame's first lands in place, once
+        // the reader knows which frame comes next.
+        const size_t pieces = (frame.size() + spread.sender.pieceSize() - 1) / spread.sender.pieceSize();
+        if (n > 1)
+            EXPECT_EQ(spread.receiver.reader().landedInPlace() - landedBefore, pieces - 1) << "frame " << n;
+        spread.receiver.receive(got, 20ms); // its parity
+    }
+    EXPECT_EQ(spread.receiver.counters().overflowed, 0u);
+    EXPECT_EQ(spread.receiver.counters().framesIncomplete, 0u);
 }
 
 TEST(UdpRobustness, FrameWithOneDatagramMissingIsNeverDelivered)

@@ -134,6 +134,7 @@ bool DatagramReader::read(int fd, FrameReassembler &reassembler, sockaddr_in &fr
         return true;
     }
     size_t segment = total;
+    mDroppedOnFullBuffer = 0;
     for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level == SOL_UDP && c->cmsg_type == UDP_GRO) {
             int size = 0;

@@ -46,7 +46,8 @@ public:
     // Datagrams that came coalesced with others, and those received straight into their frame.
     uint64_t coalesced() const { return mCoalesced; }
     uint64_t landedInPlace() const { return mLandedInPlace; }
-    // Datagrams the kernel dropped on the socket's full buffer, as of the last read.
+    // Datagrams the kernel had dropped on the full buffer of the socket last read, as that
+    // read told (a socket tells once it has dropped any: 0 until then).
     uint32_t droppedOnFullBuffer() const { return mDroppedOnFullBuffer; }
     // Bytes of every datagram read or taken, whatever became of it.
     uint64_t bytesRead() const { return mBytesRead; }

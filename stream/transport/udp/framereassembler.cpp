@@ -67,6 +67,13 @@ bool FrameReassembler::landsInZone(const WireHeader &header) const
         && header.pieceLength <= mLanding.length;
 }
 
+std::optional<FrameReassembler::NextPiece> FrameReassembler::nextPiece() const
+{
+    if (!mLanding.valid)
+        return mAfterCompleted;
+    return NextPiece{mLanding.frameNumber, mLanding.offset};
+}
+
 FrameReassembler::Result FrameReassembler::addLanded(const WireHeader &header, uint64_t nowNs)
 {
     if (!landsInZone(header))
@@ -187,6 +194,7 @@ FrameReassembler::Result FrameReassembler::settle(Stream &stream, Partial &parti
     stream.partials.erase(stream.partials.begin() + ptrdiff_t(index));
     stream.anyDelivered = true;
     stream.lastDelivered = number;
+    mAfterCompleted = NextPiece{number + 1, 0};
     for (size_t i = stream.partials.size(); i-- > 0;) {
         if (olderThan(stream.partials[i].meta.frameNumber, number))
             dropPartial(stream, i);

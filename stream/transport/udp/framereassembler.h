@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -41,6 +42,13 @@ public:
     // header with landsInZone); counted like add().
     Result addLanded(const WireHeader &header, uint64_t nowNs);
     bool landsInZone(const WireHeader &header) const;
+    // The piece that would land next, or after a frame completed the next frame's first:
+    // of which frame, at which offset.
+    struct NextPiece {
+        uint32_t frameNumber = 0;
+        uint32_t offset = 0;
+    };
+    std::optional<NextPiece> nextPiece() const;
     // Moves out the frame the last add() or addLanded() completed; frame's old payload buffer is reused.
     void take(EncodedFrame &frame);
     // Gives a payload buffer back for reuse.
@@ -114,6 +122,7 @@ private:
     uint64_t mNowNs = 0; // the latest time add() or expire() was given
     EncodedFrame mCompleted;
     Landing mLanding;
+    std::optional<NextPiece> mAfterCompleted;
     size_t mBytesHeld = 0;
     uint64_t mIncomplete = 0;
     uint64_t mRepaired = 0;

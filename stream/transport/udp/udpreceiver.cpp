@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <set>
@@ -41,7 +42,7 @@ int receiveBufferOf(int fd)
     return granted / 2;
 }
 
-int enlargeReceiveBuffer(int fd, int size)
+void enlargeReceiveBuffer(int fd, int size)
 {
     if (const int ceiling = gReceiveBufferCeiling.load(); ceiling > 0)
         size = std::min(size, ceiling);
@@ -49,7 +50,51 @@ int enlargeReceiveBuffer(int fd, int size)
     // take what is allowed.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    return receiveBufferOf(fd);
+}
+
+// What a burst may need while the receiving thread waits for a core: every stream measured
+// came through whole with a buffer this size.
+constexpr int kSpreadTarget = 4 << 20;
+
+size_t socketsToSpreadOver(int granted)
+{
+    if (granted <= 0 || granted >= kSpreadTarget)
+        return 1;
+    return std::min(SocketSpread::kMaxSockets, size_t((kSpreadTarget + granted - 1) / granted));
+}
+
+SocketFd openSocket()
+{
+    SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
+        return fd;
+    const int on = 1;
+    // Several receivers on one host share a multicast port.
+    setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#ifdef IP_MULTICAST_ALL
+    // Only the groups a socket joined: a spread port's other sockets get no multicast.
+    const int off = 0;
+    setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+#endif
+    enlargeReceiveBuffer(fd.get(), kReceiveBuffer);
+    DatagramReader::enableOffload(fd.get());
+    DatagramReader::enableDropCount(fd.get());
+    return fd;
+}
+
+bool shareThePort(int fd)
+{
+    const int on = 1;
+    return setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) == 0;
+}
+
+bool bindTo(int fd, uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    return ::bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
 }
 
 std::string sizeText(int bytes)
@@ -77,36 +122,41 @@ void UdpReceiver::setGroup(in_addr group, std::optional<in_addr> interface)
 
 bool UdpReceiver::listen(uint16_t port)
 {
-    mSocket.reset();
+    mSockets.clear();
+    mDropsBySocket.clear();
+    mLastRead = 0;
     if (port == 0)
         return false;
-    SocketFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    SocketFd fd = openSocket();
     if (!fd.valid())
         return false;
-    const int on = 1;
-    // Several receivers on one host share a multicast port.
-    setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-#ifdef IP_MULTICAST_ALL
-    const int off = 0;
-    setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-#endif
-    mReceiveBufferBytes = enlargeReceiveBuffer(fd.get(), kReceiveBuffer);
-    DatagramReader::enableOffload(fd.get());
-    DatagramReader::enableDropCount(fd.get());
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+    mReceiveBufferBytes = receiveBufferOf(fd.get());
+    const size_t count = socketsToSpreadOver(mReceiveBufferBytes);
+    if ((count > 1 && !shareThePort(fd.get())) || !bindTo(fd.get(), port))
         return false;
-    mSocket = std::move(fd);
+    mSockets.push_back(std::move(fd));
     if (!joinGroup()) {
         const int error = errno;
-        mSocket.reset();
+        mSockets.clear();
         errno = error;
         return false;
     }
+    spreadOver(count, port);
+    mDropsBySocket.assign(mSockets.size(), 0);
     return true;
+}
+
+void UdpReceiver::spreadOver(size_t count, uint16_t port)
+{
+    while (mSockets.size() < count) {
+        SocketFd fd = openSocket();
+        if (!fd.valid() || !shareThePort(fd.get()) || !bindTo(fd.get(), port))
+            break;
+        mSockets.push_back(std::move(fd));
+    }
+    // Without the program the kernel would keep a stream on one socket: no use in the rest.
+    if (mSockets.size() > 1 && !SocketSpread::attach(mSockets.front().get(), mSockets.size()))
+        mSockets.resize(1);
 }
 
 bool UdpReceiver::isLocalAddress(in_addr address)
@@ -129,7 +179,7 @@ bool UdpReceiver::joinGroup()
         ip_mreqn request{};
         request.imr_multiaddr = mGroup;
         request.imr_address = *mInterface;
-        return setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+        return setsockopt(mSockets.front().get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
     }
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0)
@@ -148,7 +198,7 @@ bool UdpReceiver::joinGroup()
         request.imr_multiaddr = mGroup;
         request.imr_ifindex = int(index);
         // A failed join (no address yet, table full) leaves unicast and other interfaces working.
-        setsockopt(mSocket.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+        setsockopt(mSockets.front().get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
     }
     freeifaddrs(list);
     return true;
@@ -161,7 +211,7 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
     mReassembler.recycle(std::move(frame.payload));
     frame.payload.clear();
     const auto wait = std::max(timeout, std::chrono::milliseconds(0));
-    if (!mSocket.valid()) {
+    if (mSockets.empty()) {
         // Nothing to wait on: still honour the time, so a polling caller does not spin.
         std::this_thread::sleep_for(wait);
         return false;
@@ -198,9 +248,11 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
             return false;
         if (!drained)
             continue;
-        pollfd pfd{mSocket.get(), POLLIN, 0};
+        std::array<pollfd, SocketSpread::kMaxSockets> waiting{};
+        for (size_t i = 0; i < mSockets.size(); ++i)
+            waiting[i] = {mSockets[i].get(), POLLIN, 0};
         const int waitMs = int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 1000));
-        if (::poll(&pfd, 1, waitMs) < 0 && errno != EINTR)
+        if (::poll(waiting.data(), nfds_t(mSockets.size()), waitMs) < 0 && errno != EINTR)
             return false;
     }
 }
@@ -245,9 +297,18 @@ void UdpReceiver::keepCompleted()
     mReady.push_back(std::move(completed));
 }
 
+size_t UdpReceiver::socketToReadFirst() const
+{
+    if (mSockets.size() == 1)
+        return 0;
+    if (const auto next = mReassembler.nextPiece())
+        return SocketSpread::socketFor(next->frameNumber, next->offset, mSockets.size());
+    return mLastRead;
+}
+
 bool UdpReceiver::readOne()
 {
-    return mReader.read(mSocket.get(), mReassembler, mFrom, [this](const DatagramReader::Outcome &outcome) {
+    const auto onDatagram = [this](const DatagramReader::Outcome &outcome) {
         switch (outcome.result) {
         case FrameReassembler::Result::Completed:
             keepCompleted();
@@ -258,7 +319,18 @@ bool UdpReceiver::readOne()
         default:
             break;
         }
-    });
+    };
+    const size_t first = socketToReadFirst();
+    for (size_t i = 0; i < mSockets.size(); ++i) {
+        const size_t at = (first + i) % mSockets.size();
+        if (mReader.read(mSockets[at].get(), mReassembler, mFrom, onDatagram)) {
+            // Each socket counts its own drops, and says so only once it has some.
+            mDropsBySocket[at] = std::max(mDropsBySocket[at], mReader.droppedOnFullBuffer());
+            mLastRead = at;
+            return true;
+        }
+    }
+    return false;
 }
 
 void UdpReceiver::noteRejected(const char *reason)
@@ -278,7 +350,7 @@ std::string UdpReceiver::lastRejection() const
 
 std::string UdpReceiver::lossDetail() const
 {
-    const uint32_t dropped = mReader.droppedOnFullBuffer();
+    const uint64_t dropped = droppedOnFullBuffer();
     if (dropped == 0)
         return {};
     return "; " + std::to_string(dropped) + " datagrams dropped on a full receive buffer (" + bufferText() + ")";
@@ -287,20 +359,23 @@ std::string UdpReceiver::lossDetail() const
 std::string UdpReceiver::bufferText() const
 {
     return sizeText(mReceiveBufferBytes) + " granted of " + sizeText(kReceiveBuffer) + " asked"
-        + (mReceiveBufferBytes < kReceiveBuffer ? ", net.core.rmem_max" : "");
+        + (mReceiveBufferBytes < kReceiveBuffer ? ", net.core.rmem_max" : "")
+        + (mSockets.size() > 1 ? ", on each of " + std::to_string(mSockets.size()) + " sockets" : "");
 }
 
 std::string UdpReceiver::listenProblem() const
 {
-    if (!mSocket.valid() || mReceiveBufferBytes >= kReceiveBuffer)
+    if (mSockets.empty() || mReceiveBufferBytes >= kReceiveBuffer)
         return {};
     return "receive buffer " + bufferText();
 }
 
 void UdpReceiver::limitReceiveBuffer(int bytes)
 {
-    setsockopt(mSocket.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    mReceiveBufferBytes = receiveBufferOf(mSocket.get());
+    for (const SocketFd &fd : mSockets)
+        setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    if (!mSockets.empty())
+        mReceiveBufferBytes = receiveBufferOf(mSockets.front().get());
 }
 
 void UdpReceiver::setReceiveBufferCeiling(int bytes)
@@ -311,7 +386,15 @@ void UdpReceiver::setReceiveBufferCeiling(int bytes)
 ReceiveCounters UdpReceiver::counters() const
 {
     return {mRejected, mReassembler.framesIncomplete(), mSkipped, mReassembler.framesRepaired(),
-            mReassembler.piecesRebuilt(), mReader.bytesRead(), mReader.droppedOnFullBuffer()};
+            mReassembler.piecesRebuilt(), mReader.bytesRead(), droppedOnFullBuffer()};
+}
+
+uint64_t UdpReceiver::droppedOnFullBuffer() const
+{
+    uint64_t dropped = 0;
+    for (uint32_t count : mDropsBySocket)
+        dropped += count;
+    return dropped;
 }
 
 } // namespace zun

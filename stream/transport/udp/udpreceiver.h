@@ -4,6 +4,7 @@
 #include "transport/udp/framereassembler.h"
 #include "transport/networktransport.h"
 #include "transport/socketfd.h"
+#include "transport/udp/socketspread.h"
 
 #include <netinet/in.h>
 
@@ -39,7 +40,11 @@ public:
 
     size_t bytesHeld() const { return mReassembler.bytesHeld(); }
     const DatagramReader &reader() const { return mReader; }
-    // Test hook, after listen: a socket buffer of this size, as where net.core.rmem_max is small.
+    // Sockets the port's datagrams are spread over (see SocketSpread); 0 before listen.
+    size_t socketCount() const { return mSockets.size(); }
+    // Datagrams the kernel dropped on full socket buffers, as of the last reads.
+    uint64_t droppedOnFullBuffer() const;
+    // Test hook, after listen: socket buffers of this size, as where net.core.rmem_max is small.
     void limitReceiveBuffer(int bytes);
     // Benchmark and test hook: receivers that listen from now on get at most this buffer, as
     // where net.core.rmem_max is bytes and the process may not exceed it; 0 ends it. Any thread.
@@ -48,12 +53,18 @@ public:
 private:
     // One datagram or a coalesced run of them, or false when none is waiting.
     bool readOne();
+    // The socket that should hold the frame's next piece, so a spread frame is read in order.
+    size_t socketToReadFirst() const;
+    // Opens more sockets on the port where one socket's buffer cannot hold a burst.
+    void spreadOver(size_t count, uint16_t port);
     void keepCompleted();
     bool cameLate(const FrameMeta &meta);
     bool joinGroup();
     void noteRejected(const char *reason);
 
-    SocketFd mSocket;
+    std::vector<SocketFd> mSockets; // the first joins the groups
+    std::vector<uint32_t> mDropsBySocket;
+    size_t mLastRead = 0;
     // "208 KiB granted of 128 MiB asked"
     std::string bufferText() const;
 
