@@ -98,6 +98,14 @@ VethPair::VethPair()
     mPeer.run(std::string("ethtool -K ") + kPeerLink + " gro on");
 }
 
+VethPair::~VethPair()
+{
+    // Its namespace takes the pair along only when the kernel gets round to it, and a run
+    // right after this one would find the name still taken.
+    if (mOk)
+        runHere(std::string("ip link del ") + kLocalLink);
+}
+
 bool VethPair::setMtu(int mtu)
 {
     const std::string size = std::to_string(mtu);
@@ -138,7 +146,9 @@ BridgedNamespaces::BridgedNamespaces(int count)
 
 BridgedNamespaces::~BridgedNamespaces()
 {
-    // The veth pairs go with their namespaces.
+    // As for a single pair: the ports would go with their namespaces, but only later.
+    for (size_t i = 0; i < mSpaces.size(); ++i)
+        runHere(std::string("ip link del ") + kBridge + "p" + std::to_string(i));
     mSpaces.clear();
     runHere(std::string("ip link del ") + kBridge);
 }

@@ -53,6 +53,7 @@ public:
     static constexpr const char *kPeer = "198.18.0.2";
 
     VethPair();
+    ~VethPair();
     VethPair(const VethPair &) = delete;
     VethPair &operator=(const VethPair &) = delete;
 

@@ -50,7 +50,7 @@ void roundTrip(zun::UdpSender &sender, std::vector<zun::UdpReceiver *> receivers
         zun::EncodedFrame got;
         ASSERT_TRUE(zuntest::receiveWithin(*receiver, got)) << "frame " << meta.frameNumber << " receiver " << (receiver == receivers[0] ? 0 : 1)
             << " rejected " << receiver->counters().packetsRejected << " incomplete "
-            << receiver->counters().framesIncomplete << " held " << receiver->bytesHeld();
+            << receiver->counters().framesIncomplete << " held " << receiver->bytesHeld() << " overflowed " << receiver->counters().overflowed;
         expectSame(got, meta, payload);
     }
 }
@@ -879,6 +879,34 @@ TEST(Multicast, TwoReceiversOnOnePortBothGetEveryFrame)
     }
     EXPECT_EQ(first.counters().framesIncomplete, 0u);
     EXPECT_EQ(second.counters().framesIncomplete, 0u);
+}
+
+TEST(Multicast, APortSpreadOverSocketsHearsItsGroupOnce)
+{
+    REQUIRE_PRIVATE_NAMESPACE();
+    // Only the socket that joined the group hears it; a group's stream is not spread.
+    zun::UdpReceiver plain;
+    ASSERT_TRUE(plain.listen(21029));
+    zun::UdpReceiver::setReceiveBufferCeiling(212992);
+    zun::UdpReceiver first, second;
+    const bool listening = first.listen(21029) && second.listen(21029);
+    zun::UdpReceiver::setReceiveBufferCeiling(0);
+    ASSERT_TRUE(listening);
+    ASSERT_EQ(first.socketCount(), zun::SocketSpread::kMaxSockets);
+    ASSERT_EQ(second.socketCount(), zun::SocketSpread::kMaxSockets);
+    zun::UdpSender sender;
+    ASSERT_TRUE(sender.setDestination("239.255.105.88@127.0.0.1", 21029));
+    const StreamFormat f{200, 100, zun::kDepthRgb888, 1};
+    for (uint32_t n = 1; n <= 3; ++n)
+        roundTrip(sender, {&plain, &first, &second}, zuntest::meta(f, n), zuntest::pattern(zun::byteSize(f), n));
+    zun::EncodedFrame got;
+    for (auto *receiver : {&plain, &first, &second}) {
+        while (receiver->receive(got, 50ms)) {
+        }
+    }
+    EXPECT_GT(plain.counters().bytesReceived, 3 * zun::byteSize(f));
+    EXPECT_EQ(first.counters().bytesReceived, plain.counters().bytesReceived);
+    EXPECT_EQ(second.counters().bytesReceived, plain.counters().bytesReceived);
 }
 
 TEST(Multicast, UnicastAndMulticastReachOneReceiver)
