@@ -127,7 +127,8 @@ typedef struct ZunReceiveStats {
     uint64_t bytesReceived;       /* bytes that arrived, in whole frames or not, headers and parity
                                      included (protocol 3: the payload of the frames delivered) */
     uint64_t datagramsOverflowed; /* protocol 1: datagrams this host's kernel dropped on the
-                                     decoder's full socket buffer, apart from any the network lost */
+                                     decoder's full socket buffers, apart from any the network
+                                     lost */
 } ZunReceiveStats;
 
 /* What a decoder knows of the locked frame (or the last one locked). Set size to
@@ -189,8 +190,10 @@ ZUN_API int32_t zunSetPacingRate(uint32_t encoder, uint64_t bytes_per_second);
 
 /* Protocol 1 only: at most this many bytes of a frame's datagrams leave at once, from its
  * first datagram on, the rest paced; 0 (the default) is 256 KiB, which a receiver with the
- * stock 416 KiB socket buffer holds. Larger bursts lower the latency of frames up to that
- * size where every receiver has a large buffer. Takes effect from the next frame.
+ * stock 416 KiB socket buffer holds, a group's receivers and other libraries' included.
+ * Larger bursts lower the latency of frames up to that size where every receiver has a large
+ * buffer, or (unicast to this library) spreads its port over sockets. Takes effect from the
+ * next frame.
  * Returns 1, or 0 for a bad handle or protocol 2 or 3. Any thread; waits for other changing
  * calls on this encoder. */
 ZUN_API int32_t zunSetPacingBurst(uint32_t encoder, uint64_t bytes);
@@ -207,7 +210,9 @@ ZUN_API int32_t zunDeleteEncoder(uint32_t encoder);
 ZUN_API uint32_t zunGetDecoder(uint32_t protocol, const StreamFormat *requested);
 
 /* Starts receiving on a port on the decoder's own thread; protocol 1 also takes the
- * stream's multicast group 239.255.105.88 on every interface that carries multicast.
+ * stream's multicast group 239.255.105.88 on every interface that carries multicast. Where
+ * the kernel grants protocol 1 less than 4 MiB of socket buffer, the port's unicast is spread
+ * over up to 16 sockets with SO_REUSEPORT, each with a buffer of its own.
  * Returns 1, or 0 for a bad handle or a port that cannot be used; why is in zunGetStatus.
  * Any thread; waits for other changing calls on this decoder. */
 ZUN_API int32_t zunSetSourceAddress(uint32_t decoder, uint32_t port);

@@ -11,7 +11,7 @@ namespace zun {
 // waits a few milliseconds for a core loses nothing while the sockets together have room,
 // and reading them in the same turn still meets the frame's pieces in order.
 struct SocketSpread {
-    static constexpr size_t kMaxSockets = 8;
+    static constexpr size_t kMaxSockets = 16;
     static constexpr unsigned kRunShift = 16;
 
     // The socket of count that the data piece at offset of frame frameNumber goes to.

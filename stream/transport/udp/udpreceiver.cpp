@@ -52,6 +52,8 @@ void enlargeReceiveBuffer(int fd, int size)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
 
+static_assert(SocketSpread::kMaxSockets <= 32, "one bit a socket in mMayHoldData");
+
 // What a burst may need while the receiving thread waits for a core: every stream measured
 // came through whole with a buffer this size.
 constexpr int kSpreadTarget = 4 << 20;
@@ -125,6 +127,7 @@ bool UdpReceiver::listen(uint16_t port)
     mSockets.clear();
     mDropsBySocket.clear();
     mLastRead = 0;
+    mMayHoldData = ~0u;
     if (port == 0)
         return false;
     SocketFd fd = openSocket();
@@ -254,6 +257,10 @@ bool UdpReceiver::receive(EncodedFrame &frame, std::chrono::milliseconds timeout
         const int waitMs = int(std::min<uint64_t>((deadline - now + 999999) / 1000000, 1000));
         if (::poll(waiting.data(), nfds_t(mSockets.size()), waitMs) < 0 && errno != EINTR)
             return false;
+        for (size_t i = 0; i < mSockets.size(); ++i) {
+            if (waiting[i].revents != 0)
+                mMayHoldData |= 1u << i;
+        }
     }
 }
 
@@ -320,15 +327,21 @@ bool UdpReceiver::readOne()
             break;
         }
     };
+    // The socket of the frame's next piece is always tried; another found empty only once
+    // poll says it holds something, so a receiver that keeps up makes no call in vain on
+    // the sockets of other runs.
     const size_t first = socketToReadFirst();
     for (size_t i = 0; i < mSockets.size(); ++i) {
         const size_t at = (first + i) % mSockets.size();
+        if (i > 0 && !(mMayHoldData & (1u << at)))
+            continue;
         if (mReader.read(mSockets[at].get(), mReassembler, mFrom, onDatagram)) {
             // Each socket counts its own drops, and says so only once it has some.
             mDropsBySocket[at] = std::max(mDropsBySocket[at], mReader.droppedOnFullBuffer());
             mLastRead = at;
             return true;
         }
+        mMayHoldData &= ~(1u << at);
     }
     return false;
 }

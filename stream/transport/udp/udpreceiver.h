@@ -65,6 +65,7 @@ private:
     std::vector<SocketFd> mSockets; // the first joins the groups
     std::vector<uint32_t> mDropsBySocket;
     size_t mLastRead = 0;
+    uint32_t mMayHoldData = ~0u; // a bit for each socket not found empty since the last poll
     // "208 KiB granted of 128 MiB asked"
     std::string bufferText() const;
 
