@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace netkit {
 
@@ -85,7 +87,15 @@ VethPair::VethPair()
         return;
     }
     const std::string holder = std::to_string(mPeer.holder());
-    mOk = runHere(std::string("ip link add ") + kLocalLink + " type veth peer name " + kPeerLink + " netns " + holder)
+    const std::string add = std::string("ip link add ") + kLocalLink + " type veth peer name " + kPeerLink + " netns " + holder;
+    // A pair left to a namespace that ended just before keeps its name until the kernel has
+    // cleared that namespace away, a moment later.
+    bool added = runHere(add);
+    for (int tries = 0; !added && tries < 20; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        added = runHere(add);
+    }
+    mOk = added
         && runHere(std::string("ip addr add ") + kLocal + "/30 dev " + kLocalLink)
         && runHere(std::string("ip link set ") + kLocalLink + " up")
         && mPeer.run(std::string("ip addr add ") + kPeer + "/30 dev " + kPeerLink)
