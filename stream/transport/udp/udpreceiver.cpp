@@ -134,8 +134,10 @@ bool UdpReceiver::listen(uint16_t port)
     if (!fd.valid())
         return false;
     mReceiveBufferBytes = receiveBufferOf(fd.get());
-    const size_t count = socketsToSpreadOver(mReceiveBufferBytes);
-    if ((count > 1 && !shareThePort(fd.get())) || !bindTo(fd.get(), port))
+    size_t count = socketsToSpreadOver(mReceiveBufferBytes);
+    if (count > 1 && !shareThePort(fd.get()))
+        count = 1;
+    if (!bindTo(fd.get(), port))
         return false;
     mSockets.push_back(std::move(fd));
     if (!joinGroup()) {
